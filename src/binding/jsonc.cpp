@@ -1,0 +1,29 @@
+// jsonc.loads and jsonc.dumps.
+#include "binding/functions.hpp"
+#include "binding/text.hpp"
+#include "binding/tree_convert.hpp"
+#include "core/jsonc/json_writer.hpp"
+
+namespace tabrix::py {
+
+namespace {
+
+PyResult loads(PyObject*, Text) { return not_available("jsonc", "loads"); }
+
+PyResult dumps(PyObject*, PyObject* obj) {
+    Outcome<ConfigTree> tree = tree_from_python(obj);
+    if (!tree) return std::move(tree).error();
+    OutBuffer out(tree->node_count() * 8);
+    jsonc::write_json(out, *tree);
+    return PyResult::from(str_from_utf8(out.data(), out.size()));
+}
+
+}  // namespace
+
+PyMethodDef jsonc_functions[] = {
+    {"loads", function<kLoadsSignature, loads>(), kFastCall, "loads(data)\n--\n\n"},
+    {"dumps", function<kDumpsSignature, dumps>(), kFastCall, "dumps(obj)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace tabrix::py

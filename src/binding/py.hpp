@@ -1,0 +1,83 @@
+// Small RAII helpers over the CPython C API.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <utility>
+
+#include "binding/compat.hpp"
+
+namespace tabrix::py {
+
+// An owned (strong) reference; released when it goes out of scope.
+class Ref {
+public:
+    Ref() noexcept = default;
+    explicit Ref(PyObject* owned) noexcept : object_(owned) {}
+    static Ref borrow(PyObject* object) noexcept { return Ref(Py_XNewRef(object)); }
+    Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Ref& operator=(Ref&& other) noexcept {
+        if (this != &other) {
+            Py_XDECREF(object_);
+            object_ = std::exchange(other.object_, nullptr);
+        }
+        return *this;
+    }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() { Py_XDECREF(object_); }
+
+    PyObject* get() const noexcept { return object_; }
+    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+
+private:
+    PyObject* object_ = nullptr;
+};
+
+// Releases the interpreter lock for the life of the object (the thread is
+// detached from the interpreter) and takes it back at the end of the scope,
+// also when an exception unwinds through it. Nothing inside may touch a
+// Python object.
+class WithoutGil {
+public:
+    WithoutGil() noexcept : state_(PyEval_SaveThread()) {}
+    ~WithoutGil() { PyEval_RestoreThread(state_); }
+    WithoutGil(const WithoutGil&) = delete;
+    WithoutGil& operator=(const WithoutGil&) = delete;
+
+private:
+    PyThreadState* state_;
+};
+
+// A process-wide object created once, on first use, and kept for the life of
+// the process. Concurrent first uses create it once: the others wait on a
+// mutex with the interpreter lock released, so the creating thread may run
+// Python code (or be paused by the interpreter) without a deadlock.
+class ProcessOnce {
+public:
+    // A borrowed reference, or NULL with the exception from `create`
+    // (a callable returning a new reference or NULL).
+    template <class Create>
+    PyObject* get(Create&& create) {
+        PyObject* object = object_.load(std::memory_order_acquire);
+        if (object != nullptr) [[likely]] return object;
+        if (!mutex_.try_lock()) {
+            WithoutGil released;
+            mutex_.lock();
+        }
+        std::lock_guard<std::mutex> guard(mutex_, std::adopt_lock);
+        object = object_.load(std::memory_order_acquire);
+        if (object == nullptr) {
+            object = create();
+            if (object != nullptr) object_.store(object, std::memory_order_release);
+        }
+        return object;
+    }
+
+private:
+    std::atomic<PyObject*> object_{nullptr};
+    std::mutex mutex_;
+};
+
+}  // namespace tabrix::py

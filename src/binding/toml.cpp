@@ -1,0 +1,20 @@
+// toml.loads and toml.dumps.
+#include "binding/functions.hpp"
+
+namespace tabrix::py {
+
+namespace {
+
+PyResult loads(PyObject*, Text) { return not_available("toml", "loads"); }
+
+PyResult dumps(PyObject*, PyObject*) { return not_available("toml", "dumps"); }
+
+}  // namespace
+
+PyMethodDef toml_functions[] = {
+    {"loads", function<kLoadsSignature, loads>(), kFastCall, "loads(data)\n--\n\n"},
+    {"dumps", function<kDumpsSignature, dumps>(), kFastCall, "dumps(obj)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace tabrix::py

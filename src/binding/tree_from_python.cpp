@@ -1,0 +1,176 @@
+#include <string>
+
+#include "binding/tree_convert.hpp"
+
+namespace tabrix::py {
+
+namespace {
+
+class FromPython {
+public:
+    // False when the walk failed: then either the interpreter has an
+    // exception set or `deferred_` holds the error.
+    bool convert(PyObject* object, std::size_t depth);
+
+    TreeBuilder builder;
+    bool has_deferred = false;
+    Error deferred;
+
+private:
+    [[gnu::cold]] bool fail(ErrorKind kind, std::string message) {
+        has_deferred = true;
+        deferred = Error{kind, std::move(message)};
+        return false;
+    }
+    inline bool add_text(PyObject* str);
+    bool enter(std::size_t depth) {
+        if (depth >= kMaxNesting) [[unlikely]] return fail(ErrorKind::Recursion, std::string(kNestingMessage));
+        return true;
+    }
+    bool convert_list(PyObject* list, std::size_t depth);
+    bool convert_dict(PyObject* dict, std::size_t depth);
+};
+
+bool FromPython::add_text(PyObject* str) {
+    if (PyUnicode_IS_COMPACT_ASCII(str)) [[likely]] {
+        // ASCII text is its own UTF-8 form.
+        builder.add_str(std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                                         static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))),
+                        true);
+        return true;
+    }
+    Py_ssize_t size;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
+    if (utf8 == nullptr) return false;  // a lone surrogate: UnicodeEncodeError
+    builder.add_str(std::string_view(utf8, static_cast<std::size_t>(size)), PyUnicode_IS_ASCII(str));
+    return true;
+}
+
+bool FromPython::convert(PyObject* object, std::size_t depth) {
+    if (object == Py_None) {
+        builder.add_null();
+        return true;
+    }
+    PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyBool_Type) {
+        builder.add_bool(object == Py_True);
+        return true;
+    }
+    if (PyUnicode_Check(object)) return add_text(object);
+    if (PyLong_Check(object)) {
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+        if (overflow == 0) {
+            if (value == -1 && PyErr_Occurred()) return false;
+            builder.add_int(value);
+            return true;
+        }
+        Ref text(PyObject_Str(object));
+        if (!text) return false;
+        Py_ssize_t size;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+        if (utf8 == nullptr) return false;
+        builder.add_big_int(std::string_view(utf8, static_cast<std::size_t>(size)));
+        return true;
+    }
+    if (PyFloat_Check(object)) {
+        builder.add_float(PyFloat_AS_DOUBLE(object));
+        return true;
+    }
+    if (PyList_Check(object)) return convert_list(object, depth);
+    if (PyTuple_Check(object)) {
+        if (!enter(depth)) return false;
+        builder.begin_list();
+        const Py_ssize_t size = PyTuple_GET_SIZE(object);
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            if (!convert(PyTuple_GET_ITEM(object, i), depth + 1)) return false;
+        }
+        builder.end_list();
+        return true;
+    }
+    if (PyDict_Check(object)) return convert_dict(object, depth);
+    Ref name(PyType_GetName(type));
+    if (!name) return false;
+    Py_ssize_t size;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &size);
+    if (utf8 == nullptr) return false;
+    return fail(ErrorKind::Type,
+                "cannot represent " + std::string(utf8, static_cast<std::size_t>(size)) + " in a config tree");
+}
+
+bool FromPython::convert_list(PyObject* list, std::size_t depth) {
+    if (!enter(depth)) return false;
+    builder.begin_list();
+    // Indexes below the smaller of the length at the start and the current
+    // length: a list that shrinks while it is walked is read only so far.
+    const Py_ssize_t start_size = PyList_GET_SIZE(list);
+    for (Py_ssize_t i = 0; i < start_size && i < PyList_GET_SIZE(list); ++i) {
+        Ref item(PyList_GetItemRef(list, i));
+        if (!item) {
+            // Another thread shortened the list since the size test.
+            if (PyErr_ExceptionMatches(PyExc_IndexError)) {
+                PyErr_Clear();
+                break;
+            }
+            return false;
+        }
+        if (!convert(item.get(), depth + 1)) return false;
+    }
+    builder.end_list();
+    return true;
+}
+
+bool FromPython::convert_dict(PyObject* dict, std::size_t depth) {
+    if (!enter(depth)) return false;
+    builder.begin_map();
+    const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
+    bool ok = true;
+    Py_BEGIN_CRITICAL_SECTION(dict);
+    Py_ssize_t position = 0;
+    Py_ssize_t seen = 0;
+    PyObject* borrowed_key;
+    PyObject* borrowed_value;
+    while (PyDict_Next(dict, &position, &borrowed_key, &borrowed_value)) {
+        Ref key = Ref::borrow(borrowed_key);
+        Ref value = Ref::borrow(borrowed_value);
+        if (!PyUnicode_Check(key.get())) {
+            ok = fail(ErrorKind::Type, "config keys must be strings");
+            break;
+        }
+        if (!add_text(key.get())) {
+            PyErr_Clear();
+            ok = fail(ErrorKind::Type, "config keys must be strings");
+            break;
+        }
+        if (!convert(value.get(), depth + 1)) {
+            ok = false;
+            break;
+        }
+        ++seen;
+        if (PyDict_GET_SIZE(dict) != start_size) {
+            ok = fail(ErrorKind::Panic, "dictionary changed size during iteration");
+            break;
+        }
+        if (seen > start_size) {
+            ok = fail(ErrorKind::Panic, "dictionary keys changed during iteration");
+            break;
+        }
+    }
+    Py_END_CRITICAL_SECTION();
+    if (!ok) return false;
+    builder.end_map();
+    return true;
+}
+
+}  // namespace
+
+Outcome<ConfigTree> tree_from_python(PyObject* object) {
+    FromPython walk;
+    if (!walk.convert(object, 0)) {
+        if (walk.has_deferred) return Outcome<ConfigTree>(std::move(walk.deferred));
+        return Outcome<ConfigTree>::failed();
+    }
+    return walk.builder.finish();
+}
+
+}  // namespace tabrix::py

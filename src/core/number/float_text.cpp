@@ -1,0 +1,108 @@
+#include "core/number/float_text.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace tabrix {
+
+ShortestDigits shortest_digits(double value) noexcept {
+    // to_chars in scientific form gives the shortest round-trip digits:
+    // "-d.ddde+XX".
+    char text[40];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+    const char* p = text;
+    ShortestDigits out{};
+    if (*p == '-') {
+        out.negative = true;
+        ++p;
+    }
+    out.digits[out.count++] = *p++;
+    if (*p == '.') {
+        ++p;
+        while (*p != 'e') out.digits[out.count++] = *p++;
+    }
+    ++p;  // 'e'
+    const bool negative_exponent = *p == '-';
+    ++p;  // sign
+    int exponent = 0;
+    while (p < result.ptr) exponent = exponent * 10 + (*p++ - '0');
+    out.exponent = negative_exponent ? -exponent : exponent;
+    // to_chars writes no trailing zeros in the fraction, but be exact.
+    while (out.count > 1 && out.digits[out.count - 1] == '0') --out.count;
+    return out;
+}
+
+void write_float_shortest(OutBuffer& out, double value) {
+    if (value == 0.0) {
+        out.append(std::signbit(value) ? std::string_view("-0.0") : std::string_view("0.0"));
+        return;
+    }
+    const ShortestDigits d = shortest_digits(value);
+    // Longest form: sign, "0.", 4 zeros, 17 digits; or 17 digits, point, exponent.
+    char* w = out.room(40);
+    char* const start = w;
+    if (d.negative) *w++ = '-';
+    const int e = d.exponent;
+    if (e >= -5 && e <= 15) {
+        if (e < 0) {
+            *w++ = '0';
+            *w++ = '.';
+            for (int i = 0; i < -e - 1; ++i) *w++ = '0';
+            std::memcpy(w, d.digits, d.count);
+            w += d.count;
+        } else if (d.count - 1 <= e) {
+            std::memcpy(w, d.digits, d.count);
+            w += d.count;
+            for (int i = 0; i < e + 1 - d.count; ++i) *w++ = '0';
+            *w++ = '.';
+            *w++ = '0';
+        } else {
+            std::memcpy(w, d.digits, e + 1);
+            w += e + 1;
+            *w++ = '.';
+            std::memcpy(w, d.digits + e + 1, d.count - e - 1);
+            w += d.count - e - 1;
+        }
+    } else {
+        *w++ = d.digits[0];
+        if (d.count > 1) {
+            *w++ = '.';
+            std::memcpy(w, d.digits + 1, d.count - 1);
+            w += d.count - 1;
+        }
+        *w++ = 'e';
+        *w++ = e < 0 ? '-' : '+';
+        w = std::to_chars(w, w + 4, e < 0 ? -e : e).ptr;
+    }
+    out.commit(static_cast<std::size_t>(w - start));
+}
+
+void write_float_positional(OutBuffer& out, double value) {
+    if (value == 0.0) {
+        out.append(std::signbit(value) ? std::string_view("-0") : std::string_view("0"));
+        return;
+    }
+    const ShortestDigits d = shortest_digits(value);
+    const int e = d.exponent;
+    if (d.negative) out.push('-');
+    if (e < 0) {
+        out.append("0.", 2);
+        out.fill('0', static_cast<std::size_t>(-e - 1));
+        out.append(d.digits, d.count);
+    } else if (d.count - 1 <= e) {
+        out.append(d.digits, d.count);
+        out.fill('0', static_cast<std::size_t>(e + 1 - d.count));
+    } else {
+        out.append(d.digits, e + 1);
+        out.push('.');
+        out.append(d.digits + e + 1, d.count - e - 1);
+    }
+}
+
+void write_int(OutBuffer& out, std::int64_t value) {
+    char* w = out.room(20);
+    out.commit(static_cast<std::size_t>(std::to_chars(w, w + 20, value).ptr - w));
+}
+
+}  // namespace tabrix

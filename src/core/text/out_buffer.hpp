@@ -1,0 +1,113 @@
+// One growing output buffer for a writer: raw appends with a single capacity
+// check, no per-character virtual calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+namespace tabrix {
+
+class OutBuffer {
+public:
+    OutBuffer() noexcept { take_spare(); }
+    explicit OutBuffer(std::size_t capacity) {
+        take_spare();
+        reserve(capacity);
+    }
+    OutBuffer(const OutBuffer&) = delete;
+    OutBuffer& operator=(const OutBuffer&) = delete;
+    OutBuffer(OutBuffer&& other) noexcept
+        : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+    }
+    ~OutBuffer() { recycle(); }
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    const char* data() const noexcept { return data_; }
+    std::string_view view() const noexcept { return {data_, size_}; }
+    void clear() noexcept { size_ = 0; }
+
+    void reserve(std::size_t capacity) {
+        if (capacity > capacity_) reallocate(capacity);
+    }
+    // Makes room for `count` more bytes and returns where they go; the caller
+    // writes at most `count` bytes and then calls commit with what it wrote.
+    char* room(std::size_t count) {
+        if (capacity_ - size_ < count) [[unlikely]] grow(count);
+        return data_ + size_;
+    }
+    void commit(std::size_t count) noexcept { size_ += count; }
+
+    void append(const char* bytes, std::size_t count) {
+        if (capacity_ - size_ < count) [[unlikely]] grow(count);
+        std::memcpy(data_ + size_, bytes, count);
+        size_ += count;
+    }
+    void append(std::string_view text) { append(text.data(), text.size()); }
+    void push(char byte) {
+        if (size_ == capacity_) [[unlikely]] grow(1);
+        data_[size_++] = byte;
+    }
+    void fill(char byte, std::size_t count) {
+        char* out = room(count);
+        std::memset(out, byte, count);
+        size_ += count;
+    }
+    char back() const noexcept { return data_[size_ - 1]; }
+    void pop_back() noexcept { --size_; }
+
+private:
+    // The storage of a finished buffer is kept for the thread's next buffer
+    // (up to a bounded size), so that repeated writes do not fault in fresh
+    // pages for every call.
+    struct Spare {
+        char* data = nullptr;
+        std::size_t capacity = 0;
+        ~Spare() { std::free(data); }
+    };
+    static constexpr std::size_t kKeep = std::size_t{8} << 20;
+    static Spare& spare() noexcept {
+        thread_local Spare spare;
+        return spare;
+    }
+    void take_spare() noexcept {
+        Spare& s = spare();
+        data_ = s.data;
+        capacity_ = s.capacity;
+        s.data = nullptr;
+        s.capacity = 0;
+    }
+    void recycle() noexcept {
+        Spare& s = spare();
+        if (capacity_ <= kKeep && capacity_ > s.capacity) {
+            std::free(s.data);
+            s.data = data_;
+            s.capacity = capacity_;
+        } else {
+            std::free(data_);
+        }
+    }
+
+    [[gnu::noinline]] void grow(std::size_t count) {
+        std::size_t wanted = size_ + count;
+        std::size_t doubled = capacity_ * 2;
+        reallocate(wanted > doubled ? wanted : (doubled < 256 ? 256 : doubled));
+    }
+    void reallocate(std::size_t capacity) {
+        void* data = std::realloc(data_, capacity);
+        if (!data) throw std::bad_alloc();
+        data_ = static_cast<char*>(data);
+        capacity_ = capacity;
+    }
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+}  // namespace tabrix
