@@ -10,12 +10,13 @@ from hypothesis import strategies as st
 
 from tabrix._native import interpolate, jsonc
 
-ENV = {"SET": "value", "EMPTY": "", "HOME": "/h", "A": "a", "B": "b"}
+ENV = {"HOME": "/h", "EMPTY": "", "A": "a", "B": "b"}
 NESTING = "maximum nesting depth of 1024 exceeded (does a container contain itself?)"
+LONE = "lone $ (escape it as $$)"
 
 
-def invalid(text, reason):
-    return f"invalid interpolation in {text}: {reason}"
+def invalid(quoted, reason):
+    return f"invalid interpolation in {quoted}: {reason}"
 
 
 def expand_error(text, env=ENV):
@@ -24,22 +25,35 @@ def expand_error(text, env=ENV):
     return str(info.value)
 
 
-# ---------------------------------------------------------------- operators
+def colliding_key(name, on_compare):
+    """A dict key that hashes like the str `name`, so that looking `name` up
+    compares with it and runs `on_compare` (whose result is the comparison)."""
 
-OPERATOR_TABLE = [
-    # text, variable set to "value", set to "", unset (None = missing-value error)
-    ("$NAME", "value", "", ""),
-    ("${NAME}", "value", "", ""),
-    ("${NAME-w}", "value", "", "w"),
-    ("${NAME:-w}", "value", "w", "w"),
-    ("${NAME+w}", "w", "w", ""),
-    ("${NAME:+w}", "w", "", ""),
-    ("${NAME?w}", "value", "", None),
-    ("${NAME:?w}", "value", None, None),
-]
+    class Key:
+        def __hash__(self):
+            return hash(name)
+
+        def __eq__(self, other):
+            return on_compare()
+
+    return Key()
 
 
-@pytest.mark.parametrize("text, when_set, when_empty, when_unset", OPERATOR_TABLE)
+# ---------------------------------------------------------------- syntax
+
+@pytest.mark.parametrize(
+    "text, when_set, when_empty, when_unset",  # None: the missing-value error
+    [
+        ("$NAME", "value", "", ""),
+        ("${NAME}", "value", "", ""),
+        ("${NAME-w}", "value", "", "w"),
+        ("${NAME:-w}", "value", "w", "w"),
+        ("${NAME+w}", "w", "w", ""),
+        ("${NAME:+w}", "w", "", ""),
+        ("${NAME?w}", "value", "", None),
+        ("${NAME:?w}", "value", None, None),
+    ],
+)
 @pytest.mark.parametrize("state", ["set", "empty", "unset"])
 def test_operators(text, when_set, when_empty, when_unset, state):
     env = {"set": {"NAME": "value"}, "empty": {"NAME": ""}, "unset": {"OTHER": "x"}}[state]
@@ -54,29 +68,14 @@ def test_operators(text, when_set, when_empty, when_unset, state):
     "text, expected",
     [
         ("cost: $$5", "cost: $5"),
-        ("$$$$", "$$"),
-        ("$$HOME", "$HOME"),
-        ("$${HOME}", "${HOME}"),
-        ("$$$HOME", "$/h"),
-        ("$HOME/bin", "/h/bin"),
-        ("${HOME}x", "/hx"),
-        ("$HOMEx", ""),
-        ("$HOME-x", "/h-x"),
-        ("$home", ""),  # names are case-sensitive
-        ("$_", ""),
-        ("${A}${B}$A$B", "abab"),
-        ("a$A.b$B", "aa.bb"),
-        ("${A:-${B:-z}}", "a"),
-        ("${NO:-${NOPE:-z}}", "z"),
-        ("${NO:-$A-${B}}", "a-b"),
-        ("${NO:-{x}}", "{x}"),
-        ("${NO:-{}", "{"),  # a lone "{" opens no level: the first "}" closes
-        ("${NO:-$${B}}", "${B}"),  # "${" counts for the closing brace even after a "$"
-        ("${NO:-}", ""),
-        ("${A:+[${B}]}", "[b]"),
-        ("${NO:+${A}}", ""),
-        ("${A:+$$}", "$"),
-        ("x${EMPTY}y", "xy"),
+        ("$$HOME $${HOME} $$$HOME", "$HOME ${HOME} $/h"),
+        ("$HOME/bin ${HOME}x $HOMEx $HOME-x", "/h/bin /hx  /h-x"),
+        ("$home$_", ""),  # names are case-sensitive; "_" is a name
+        ("a$A.b$B${A}${B}", "aa.bbab"),
+        ("${A:-${B:-z}} ${NO:-${NOPE:-z}} ${NO:-$A-${B}}", "a z a-b"),
+        ("${NO:-{x}} ${NO:-{}", "{x} {"),  # a "{" without "$" opens no level
+        ("${NO:-$${B}}", "${B}"),  # "$${" still opens a level when the brace is matched
+        ("${A:+[${B}]}${NO:+${A}}${A:+$$}${NO:-}", "[b]$"),
         ("é$A€ 𝄞${B}", "éa€ 𝄞b"),
         ("", ""),
     ],
@@ -86,14 +85,12 @@ def test_expansion(text, expected):
 
 
 def test_values_are_not_expanded_again():
-    assert interpolate("$X", {"X": "$Y", "Y": "no"}) == "$Y"
-    assert interpolate("${U:-$X}", {"X": "${Y}"}) == "${Y}"
+    assert interpolate("$X ${U:-$Y}", {"X": "$Y", "Y": "${Z}"}) == "$Y ${Z}"
 
 
 def test_words_are_expanded_only_when_used():
     env = {"A": "a", "BAD": 1}
-    # A malformed or type-failing word that is not used is never looked at.
-    for text in ["${A:-$1}", "${A-${}}", "${NO:+$}", "${A?$BAD}", "${A:-$BAD}", "${NO+${BAD}}"]:
+    for text in ["${A:-$1}", "${A-${}}", "${NO:+$}", "${A?$BAD}", "${NO+${BAD}}"]:
         interpolate(text, env)
     with pytest.raises(ValueError):
         interpolate("${NO:-$1}", env)
@@ -106,82 +103,47 @@ def test_words_are_expanded_only_when_used():
 @pytest.mark.parametrize(
     "text, reason",
     [
-        ("cost: 5$", "lone $ (escape it as $$)"),
-        ("$1", "lone $ (escape it as $$)"),
-        ("$ x", "lone $ (escape it as $$)"),
-        ("$-", "lone $ (escape it as $$)"),
-        ("$é", "lone $ (escape it as $$)"),
-        ("${", "unterminated ${"),
-        ("${A", "unterminated ${"),
-        ("x${A:-${B}", "unterminated ${"),
-        ("${}", "missing variable name"),
-        ("${1}", "missing variable name"),
-        ("${ A}", "missing variable name"),
-        ("${:-x}", "missing variable name"),
-        ("${A:}", "unknown operator"),
-        ("${A=x}", "unknown operator"),
-        ("${A:=x}", "unknown operator"),
-        ("${A x}", "unknown operator"),
-        ("${A${B}}", "unknown operator"),
-        ("${A::-x}", "unknown operator"),
+        ("cost: 5$", LONE), ("$1", LONE), ("$ x", LONE), ("$é", LONE),
+        ("${", "unterminated ${"), ("${A", "unterminated ${"), ("x${A:-${B}", "unterminated ${"),
+        ("${}", "missing variable name"), ("${1}", "missing variable name"), ("${ A}", "missing variable name"),
+        ("${A:}", "unknown operator"), ("${A=x}", "unknown operator"), ("${A:=x}", "unknown operator"),
+        ("${A x}", "unknown operator"), ("${A${B}}", "unknown operator"),
+        ("$1 ${", LONE),  # the first fault of the text is reported
     ],
 )
 def test_malformed_references(text, reason):
     assert expand_error(text) == invalid(f'"{text}"', reason)
 
 
-def test_first_error_in_a_text_wins():
-    assert expand_error("$1 ${") == invalid('"$1 ${"', "lone $ (escape it as $$)")
-    assert expand_error("${NO:?gone} $1") == "required variable NO is missing a value: gone"
-
-
 @pytest.mark.parametrize(
     "text, quoted",
     [
-        ('say "hi" $', r'"say \"hi\" $"'),
-        ("back\\slash $", r'"back\\slash $"'),
+        ('say "hi" \\ $', r'"say \"hi\" \\ $"'),
         ("tab\tcr\rlf\nnul\0 $", r'"tab\tcr\rlf\nnul\0 $"'),
-        ("bell\x07 esc\x1b del\x7f $", r'"bell\u{7} esc\u{1b} del\u{7f} $"'),
-        ("it's $", "\"it's $\""),
-        ("e\u0301 $", r'"e\u{301} $"'),  # a combining acute accent
-        ("\u200d\ufe0f $", r'"\u{200d}\u{fe0f} $"'),  # grapheme-extending joiner and selector
-        ("\u0085\u00ad\u2028 $", r'"\u{85}\u{ad}\u{2028} $"'),  # control, format, line separator
-        ("\u00a0\u3000 $", r'"\u{a0}\u{3000} $"'),  # spaces other than U+0020
-        ("\U000e0001\U0010ffff $", r'"\u{e0001}\u{10ffff} $"'),  # a tag, a private-use code point
-        ("café 漢字 😀 ÿ $", '"café 漢字 😀 ÿ $"'),
+        ("bell\x07 esc\x1b del\x7f \u0085 $", r'"bell\u{7} esc\u{1b} del\u{7f} \u{85} $"'),
+        ("e\u0301 \u200d\ufe0f $", r'"e\u{301} \u{200d}\u{fe0f} $"'),  # grapheme-extending characters
+        ("\u00ad\u2028\u00a0\U0010ffff $", r'"\u{ad}\u{2028}\u{a0}\u{10ffff} $"'),  # format, separators, private use
+        ("it's café 漢字 😀 $", "\"it's café 漢字 😀 $\""),
     ],
 )
 def test_quoting_of_the_text_in_messages(text, quoted):
-    assert expand_error(text) == invalid(quoted, "lone $ (escape it as $$)")
+    assert expand_error(text) == invalid(quoted, LONE)
 
 
 @pytest.mark.parametrize(
     "text, message",
     [
-        ("${NO:-a $1}", invalid('"a $1"', "lone $ (escape it as $$)")),
-        ("${NO:-${NOPE:-\t$}}", invalid(r'"\t$"', "lone $ (escape it as $$)")),
-        ("${NO:-${NOPE:-x}$}", invalid('"${NOPE:-x}$"', "lone $ (escape it as $$)")),
+        ("${NO:-a $1}", invalid('"a $1"', LONE)),
+        ("${NO:-${NOPE:-\t$}}", invalid(r'"\t$"', LONE)),
+        ("${NO:-${NOPE:-x}$}", invalid('"${NOPE:-x}$"', LONE)),
         ('${A:+"${}"}', invalid(r'"\"${}\""', "missing variable name")),
-        ("${NO-${A:}}", invalid('"${A:}"', "unknown operator")),
         ("${NO:?${A:}}", invalid('"${A:}"', "unknown operator")),
         ("x ${NO:-${NOPE:?inner}} y", "required variable NOPE is missing a value: inner"),
-    ],
-)
-def test_errors_inside_words_name_the_word(text, message):
-    assert expand_error(text) == message
-
-
-@pytest.mark.parametrize(
-    "text, message",
-    [
         ("${NO?}", "required variable NO is missing a value: "),
-        ("${EMPTY:?}", "required variable EMPTY is missing a value: "),
-        ("${NO:?${A}/$B and $$}", "required variable NO is missing a value: a/b and $"),
-        ("${NO?\"quoted\"\t}", "required variable NO is missing a value: \"quoted\"\t"),
-        ("${NO_2:?${NO:-fallback}}", "required variable NO_2 is missing a value: fallback"),
+        ("${EMPTY:?${A}/$B \"$$\"\t}", "required variable EMPTY is missing a value: a/b \"$\"\t"),
     ],
 )
-def test_required_value_messages(text, message):
+def test_messages_of_words(text, message):
     assert expand_error(text) == message
 
 
@@ -189,14 +151,10 @@ def test_required_value_messages(text, message):
 
 @pytest.mark.parametrize(
     "value, message",
-    [
-        (1, "'int' object is not an instance of 'str'"),
-        (None, "'None' is not an instance of 'str'"),
-        (b"x", "'bytes' object is not an instance of 'str'"),
-        (["x"], "'list' object is not an instance of 'str'"),
-    ],
+    [(1, "'int' object is not an instance of 'str'"), (None, "'None' is not an instance of 'str'"),
+     (b"x", "'bytes' object is not an instance of 'str'")],
 )
-@pytest.mark.parametrize("text", ["$A", "${A}", "${A-x}", "${A:+x}", "${A?x}", "${NO:-$A}"])
+@pytest.mark.parametrize("text", ["$A", "${A+x}", "${NO:-$A}"])
 def test_referenced_value_must_be_a_str(value, message, text):
     with pytest.raises(TypeError) as info:
         interpolate(["ok", {"k": text}], {"A": value})
@@ -213,10 +171,9 @@ def test_env_must_be_a_dict():
         interpolate({"a": "$HOME"}, os.environ)
     assert str(info.value) == "'_Environ' object is not an instance of 'dict'"
     assert info.value.__notes__ == ["while processing 'env'"]
-    assert interpolate({"a": "$HOME"}, dict(os.environ)) == {"a": os.environ.get("HOME", "")}
 
 
-def test_dict_subclass_env_is_read_from_its_storage():
+def test_subclasses_are_read_from_their_storage():
     class Env(dict):
         def __getitem__(self, key):
             raise AssertionError("__getitem__ called")
@@ -224,51 +181,33 @@ def test_dict_subclass_env_is_read_from_its_storage():
         def __missing__(self, key):
             raise AssertionError("__missing__ called")
 
-        def get(self, key, default=None):
-            raise AssertionError("get called")
-
-    assert interpolate("$A-$NO-${NO:-d}", Env(A="a")) == "a--d"
-
-
-def test_str_subclass_values_and_texts():
     class S(str):
         def __str__(self):
             raise AssertionError("__str__ called")
 
-    result = interpolate(S("<$A>"), {"A": S("value")})
-    assert result == "<value>" and type(result) is str
+    result = interpolate(S("<$A|$NO|${NO:-d}>"), Env(A=S("a")))
+    assert result == "<a||d>" and type(result) is str
     plain = S("no reference")
-    assert interpolate(plain, {}) is plain
+    assert interpolate(plain, Env()) is plain
 
 
 def test_lookup_exceptions_pass_through():
-    class Key:
-        # Collides with the name "A" in the dict, and cannot be compared.
-        def __hash__(self):
-            return hash("A")
-
-        def __eq__(self, other):
-            raise LookupError("compared")
+    def fail():
+        raise LookupError("compared")
 
     with pytest.raises(LookupError, match="compared"):
-        interpolate({"x": ["$A"]}, {Key(): "v"})
+        interpolate({"x": ["$A"]}, {colliding_key("A", fail): "v"})
 
 
-@pytest.mark.parametrize("text", ["\ud800", "x\udfff", "$A \ud800", "\U0001f600\udc00"])
-def test_lone_surrogate_in_a_text(text):
+@pytest.mark.parametrize("tree, env", [("\ud800", {}), (["ok", "$A \udfff"], ENV), ("$A", {"A": "\ud800"})])
+def test_lone_surrogates_have_no_utf8_text(tree, env):
     with pytest.raises(UnicodeEncodeError):
-        interpolate(["fine", text], {"A": "a"})
-
-
-def test_lone_surrogate_in_a_value():
-    with pytest.raises(UnicodeEncodeError):
-        interpolate("$A", {"A": "\ud800"})
-    assert interpolate("$B", {"A": "\ud800", "B": "b"}) == "b"
+        interpolate(tree, env)
 
 
 # ---------------------------------------------------------------- walk
 
-def test_walk_returns_new_plain_containers_and_keeps_keys():
+def test_containers_come_back_new_and_plain_with_the_same_keys():
     class L(list):
         pass
 
@@ -280,96 +219,47 @@ def test_walk_returns_new_plain_containers_and_keeps_keys():
     assert result == {"$K": ["a", 1, {"${A}": "b"}], "n": None, 2: "a"}
     assert type(result) is dict and type(result["$K"]) is list and type(result["$K"][2]) is dict
     assert list(result) == ["$K", "n", 2]
-    key = next(iter(tree))
-    assert next(iter(result)) is key  # the very key object
+    assert next(iter(result)) is next(iter(tree))
+    for empty in ([], {}):
+        assert interpolate(empty, ENV) == empty and interpolate(empty, ENV) is not empty
 
 
 def test_same_objects_back_where_nothing_changes():
-    class Other:
-        pass
-
-    text = "".join(["no reference", " here"])
-    wide = "".join(["漢字 ", "😀 é"])
-    latin = "".join(["caf", "é"])
-    values = [text, wide, latin, 10**30, 1.5, True, None, ("$A",), b"$A", bytearray(b"$A"), Other(), {"$A"}]
+    values = ["".join(["no ", "reference"]), "".join(["漢字 ", "😀"]), "".join(["caf", "é"]), 10**30, 1.5, True,
+              None, ("$A",), b"$A", {"$A"}, object()]
     result = interpolate(values, ENV)
-    assert result == values and result is not values
-    for before, after in zip(values, result):
-        assert after is before
-    for value in values:
-        assert interpolate(value, ENV) is value
-    empty_list, empty_dict = [], {}
-    assert interpolate(empty_list, ENV) == [] and interpolate(empty_list, ENV) is not empty_list
-    assert interpolate(empty_dict, ENV) == {} and interpolate(empty_dict, ENV) is not empty_dict
-
-
-@pytest.mark.parametrize("text", ["$$", "a$A", "é$A", "😀$A", "漢${A}"])
-def test_expanded_strings_are_new(text):
-    result = interpolate(text, ENV)
-    assert result is not text and type(result) is str
-    assert result == text.replace("$$", "$").replace("${A}", "a").replace("$A", "a")
+    assert all(after is before for before, after in zip(values, result, strict=True))
+    changed = ["$$", "é$A", "😀${A}"]
+    assert interpolate(changed, ENV) == ["$", "éa", "😀a"]
 
 
 def test_input_is_never_modified():
     tree = {"a": ["$A", {"b": "${B}"}], "c": "${NO:-d}", "bad": ["ok", "${NO:?missing}"]}
-    snapshot = copy.deepcopy(tree)
-    env = dict(ENV)
+    snapshot, env = copy.deepcopy(tree), dict(ENV)
     with pytest.raises(ValueError, match="missing"):
         interpolate(tree, env)
     assert tree == snapshot
     del tree["bad"]
-    snapshot = copy.deepcopy(tree)
     assert interpolate(tree, env) == {"a": ["a", {"b": "b"}], "c": "d"}
-    assert tree == snapshot and env == ENV
+    assert tree == {"a": ["$A", {"b": "${B}"}], "c": "${NO:-d}"} and env == ENV
 
 
 def test_first_failure_ends_the_walk():
     seen = []
-
-    class Key:
-        def __init__(self, name):
-            self.name = name
-
-        def __hash__(self):
-            return hash(self.name)
-
-        def __eq__(self, other):
-            seen.append(self.name)
-            return False
-
-    env = {Key("A"): "x", Key("B"): "y"}
+    env = {colliding_key(name, lambda name=name: seen.append(name)): "x" for name in "AB"}
     with pytest.raises(ValueError):
         interpolate(["$A", "$1", "$B"], env)
-    assert seen == ["A"]  # nothing after the failing string was looked up
+    assert "A" in seen and "B" not in seen  # nothing after the failing string was looked up
 
 
 def test_list_shrinking_during_the_walk_is_read_only_so_far():
     tree = ["$A", "b", "c"]
-
-    class Key:
-        def __hash__(self):
-            return hash("A")
-
-        def __eq__(self, other):
-            del tree[1:]
-            return False
-
-    assert interpolate(tree, {Key(): "v"}) == [""]
+    assert interpolate(tree, {colliding_key("A", lambda: tree.clear()): "v"}) == [""]
 
 
 def test_dict_changed_during_the_walk_is_read_as_it_was():
     tree = {"a": "$A", "b": "x"}
-
-    class Key:
-        def __hash__(self):
-            return hash("A")
-
-        def __eq__(self, other):
-            tree.clear()
-            tree["new"] = 1
-            return False
-
-    assert interpolate(tree, {Key(): "v"}) == {"a": "", "b": "x"}
+    assert interpolate(tree, {colliding_key("A", lambda: tree.update(b="y", c=1)): "v"}) == {"a": "", "b": "x"}
 
 
 def test_dict_subclass_changing_size_while_copied_is_a_panic():
@@ -378,85 +268,65 @@ def test_dict_subclass_changing_size_while_copied_is_a_panic():
 
     armed = False
 
-    class Key:
-        def __init__(self, name):
-            self.name = name
+    def grow():
+        if armed:
+            tree["grown"] = 1
+        return False
 
-        def __hash__(self):
-            return 1  # every key collides, so inserting one compares it
-
-        def __eq__(self, other):
-            if armed:
-                tree["grown"] = 1
-            return self is other
-
-    tree = D({Key("a"): "$A", Key("b"): "x"})
+    # Copying the second key compares it with the first, which grows the dict.
+    tree = D({colliding_key("k", grow): "$A", colliding_key("k", lambda: False): "x"})
     armed = True
     with pytest.raises(BaseException) as info:
         interpolate(tree, ENV)
-    assert not isinstance(info.value, Exception)
-    assert type(info.value).__name__ == "PanicException"
+    assert type(info.value).__name__ == "PanicException" and not isinstance(info.value, Exception)
     assert str(info.value) == "dictionary changed size during iteration"
 
 
-def nested_lists(depth, leaf):
-    value = leaf
-    for _ in range(depth):
-        value = [value]
-    return value
-
-
 def test_nesting_limit_is_the_conversions_limit():
-    result = interpolate(nested_lists(1024, "$A"), ENV)
+    def nested(depth, leaf):
+        for _ in range(depth):
+            leaf = [leaf]
+        return leaf
+
+    result = interpolate(nested(1024, "$A"), ENV)
     for _ in range(1024):
         assert type(result) is list and len(result) == 1
         result = result[0]
     assert result == "a"
-    for tree in [nested_lists(1025, "x"), nested_lists(100_000, "x")]:
-        with pytest.raises(RecursionError) as interpolate_info:
+    for tree in [nested(1025, "x"), nested(100_000, "x")]:
+        with pytest.raises(RecursionError) as info:
             interpolate(tree, ENV)
         with pytest.raises(RecursionError) as dumps_info:
             jsonc.dumps(tree)
-        assert str(interpolate_info.value) == str(dumps_info.value) == NESTING
+        assert str(info.value) == str(dumps_info.value) == NESTING
 
 
 @pytest.mark.parametrize("kind", ["list", "dict", "mixed"])
 def test_self_containing_structures(kind):
-    if kind == "list":
-        tree = ["$A"]
-        tree.append(tree)
-    elif kind == "dict":
-        tree = {"a": "$A"}
-        tree["self"] = tree
-    else:
-        inner = {"x": []}
-        tree = [inner]
-        inner["x"].append(tree)
+    tree = {"list": ["$A"], "dict": {"a": "$A"}, "mixed": [{"x": []}]}[kind]
+    {"list": lambda: tree.append(tree), "dict": lambda: tree.update(me=tree),
+     "mixed": lambda: tree[0]["x"].append(tree)}[kind]()
     with pytest.raises(RecursionError) as info:
         interpolate(tree, ENV)
     assert str(info.value) == NESTING
 
 
-def nested_words(depth, leaf):
-    return "${N:-" * depth + leaf + "}" * depth
-
-
 def test_word_nesting_limit():
-    assert interpolate(nested_words(1024, "$A"), ENV) == "a"
+    def nested(depth, leaf):
+        return "${N:-" * depth + leaf + "}" * depth
+
+    assert interpolate(nested(1024, "$A"), ENV) == "a"
     for depth in [1025, 50_000]:
         with pytest.raises(RecursionError) as info:
-            interpolate(nested_words(depth, "x"), ENV)
+            interpolate(nested(depth, "x"), ENV)
         assert str(info.value).startswith('references in "${N:-')
         assert str(info.value).endswith('" nested deeper than 1024 levels')
-    # Unused words are not expanded, so they do not count.
-    assert interpolate("${A:-" + nested_words(5000, "x") + "}", ENV) == "a"
+    assert interpolate("${A:-" + nested(5000, "x") + "}", ENV) == "a"  # unused words do not count
 
 
 def test_large_texts():
-    text = ("x" * 1000 + "$A${B}$$") * 1000
-    assert interpolate(text, ENV) == ("x" * 1000 + "ab$") * 1000
-    long_value = "v" * 1_000_000
-    assert interpolate("<${L:-}>", {"L": long_value}) == f"<{long_value}>"
+    assert interpolate(("x" * 1000 + "$A${B}$$") * 1000, ENV) == ("x" * 1000 + "ab$") * 1000
+    assert interpolate("<${L:-}>", {"L": "v" * 1_000_000}) == "<" + "v" * 1_000_000 + ">"
 
 
 # ---------------------------------------------------------------- oracle
