@@ -4,8 +4,9 @@
 //
 //   PyErr_GetRaisedException, PyErr_SetRaisedException   3.12
 //   PyDict_GetItemRef, PyList_GetItemRef                   3.13
-//   Py_BEGIN_CRITICAL_SECTION / Py_END_CRITICAL_SECTION    3.13 (no-ops below:
-//                                                          there is a GIL)
+//   PyCriticalSection_Begin / _End                         3.13, used only on
+//                                                          free-threaded builds
+//                                                          (py::CriticalSection)
 //   Py_mod_gil                                             3.13 (not declared below)
 //   PyIter_NextItem, PyUnicodeWriter_*                     3.14
 #pragma once
@@ -66,11 +67,6 @@ static inline PyObject* PyList_GetItemRef(PyObject* list, Py_ssize_t index) {
     Py_XINCREF(item);
     return item;
 }
-#endif
-
-#ifndef Py_BEGIN_CRITICAL_SECTION
-#define Py_BEGIN_CRITICAL_SECTION(op) {
-#define Py_END_CRITICAL_SECTION() }
 #endif
 
 // ---------------------------------------------------------------- 3.14

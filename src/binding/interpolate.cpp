@@ -13,25 +13,6 @@ namespace tabrix::py {
 
 namespace {
 
-// Holds the per-object lock of a dict on free-threaded builds for the life of
-// the object, also when a C++ exception unwinds through it.
-class CriticalSection {
-public:
-#ifdef Py_GIL_DISABLED
-    explicit CriticalSection(PyObject* object) { PyCriticalSection_Begin(&section_, object); }
-    ~CriticalSection() { PyCriticalSection_End(&section_); }
-#else
-    explicit CriticalSection(PyObject*) {}
-#endif
-    CriticalSection(const CriticalSection&) = delete;
-    CriticalSection& operator=(const CriticalSection&) = delete;
-
-private:
-#ifdef Py_GIL_DISABLED
-    PyCriticalSection section_;
-#endif
-};
-
 // The variables: entries of the env dict, read from its own storage (a
 // subclass's __getitem__ or __missing__ is never called). A failed lookup
 // leaves its exception set in the interpreter.

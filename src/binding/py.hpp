@@ -50,6 +50,27 @@ private:
     PyThreadState* state_;
 };
 
+// Holds the per-object lock of a container on free-threaded builds for the
+// life of the object, also when a C++ exception unwinds through it (the
+// Py_BEGIN/END_CRITICAL_SECTION macros cannot be left by an exception).
+// Nothing to do where a GIL serialises the interpreter.
+class CriticalSection {
+public:
+#ifdef Py_GIL_DISABLED
+    explicit CriticalSection(PyObject* object) { PyCriticalSection_Begin(&section_, object); }
+    ~CriticalSection() { PyCriticalSection_End(&section_); }
+#else
+    explicit CriticalSection(PyObject*) noexcept {}
+#endif
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+
+private:
+#ifdef Py_GIL_DISABLED
+    PyCriticalSection section_;
+#endif
+};
+
 // A process-wide object created once, on first use, and kept for the life of
 // the process. Concurrent first uses create it once: the others wait on a
 // mutex with the interpreter lock released, so the creating thread may run

@@ -124,40 +124,30 @@ bool FromPython::convert_dict(PyObject* dict, std::size_t depth) {
     if (!enter(depth)) return false;
     builder.begin_map();
     const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
-    bool ok = true;
-    Py_BEGIN_CRITICAL_SECTION(dict);
-    Py_ssize_t position = 0;
-    Py_ssize_t seen = 0;
-    PyObject* borrowed_key;
-    PyObject* borrowed_value;
-    while (PyDict_Next(dict, &position, &borrowed_key, &borrowed_value)) {
-        Ref key = Ref::borrow(borrowed_key);
-        Ref value = Ref::borrow(borrowed_value);
-        if (!PyUnicode_Check(key.get())) {
-            ok = fail(ErrorKind::Type, "config keys must be strings");
-            break;
-        }
-        if (!add_text(key.get())) {
-            PyErr_Clear();
-            ok = fail(ErrorKind::Type, "config keys must be strings");
-            break;
-        }
-        if (!convert(value.get(), depth + 1)) {
-            ok = false;
-            break;
-        }
-        ++seen;
-        if (PyDict_GET_SIZE(dict) != start_size) {
-            ok = fail(ErrorKind::Panic, "dictionary changed size during iteration");
-            break;
-        }
-        if (seen > start_size) {
-            ok = fail(ErrorKind::Panic, "dictionary keys changed during iteration");
-            break;
+    {
+        CriticalSection section(dict);
+        Py_ssize_t position = 0;
+        Py_ssize_t seen = 0;
+        PyObject* borrowed_key;
+        PyObject* borrowed_value;
+        while (PyDict_Next(dict, &position, &borrowed_key, &borrowed_value)) {
+            Ref key = Ref::borrow(borrowed_key);
+            Ref value = Ref::borrow(borrowed_value);
+            if (!PyUnicode_Check(key.get())) return fail(ErrorKind::Type, "config keys must be strings");
+            if (!add_text(key.get())) {
+                PyErr_Clear();
+                return fail(ErrorKind::Type, "config keys must be strings");
+            }
+            if (!convert(value.get(), depth + 1)) return false;
+            ++seen;
+            if (PyDict_GET_SIZE(dict) != start_size) [[unlikely]] {
+                return fail(ErrorKind::Panic, "dictionary changed size during iteration");
+            }
+            if (seen > start_size) [[unlikely]] {
+                return fail(ErrorKind::Panic, "dictionary keys changed during iteration");
+            }
         }
     }
-    Py_END_CRITICAL_SECTION();
-    if (!ok) return false;
     builder.end_map();
     return true;
 }
