@@ -426,7 +426,7 @@ constexpr const char kCsvStreamDoc[] =
     "Row-at-a-time CSV iterator. The document lives in the reader (bytes or file), only\n"
     "one record is materialized per `next`, and each cell is typed on its own \xE2\x80\x94 while\n"
     "streaming there is no whole-column view, so mixed-kind columns may vary per row\n"
-    "(`loads` sees every cell of a column first and gives the whole column one type).";
+    "(`loads` keeps the global column-wise inference: it reads every cell of a column first.)";
 
 PyType_Slot csv_stream_slots[] = {
     {Py_tp_doc, const_cast<char*>(kCsvStreamDoc)},
@@ -536,7 +536,11 @@ struct Codec {
             if (!keys.back()) return PyResult::failed();
         }
 
-        OutBuffer out(static_cast<std::size_t>(count) * (keys.size() + 1) * 12);
+        // 12 bytes per cell up front (up to 64 MB; a larger text grows the buffer).
+        constexpr std::size_t kMaxInitial = std::size_t{64} << 20;
+        const std::size_t per_record = (keys.size() + 1) * 12;
+        const auto records = static_cast<std::size_t>(count);
+        OutBuffer out(records >= kMaxInitial / per_record ? kMaxInitial : records * per_record);
         write_header_line<Delimiter>(out, names);
         // A list that shrinks while it is written (a value's __str__ may change
         // it) ends the walk early.

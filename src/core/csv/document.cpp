@@ -1,5 +1,6 @@
 #include "core/csv/document.hpp"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 
@@ -50,6 +51,15 @@ Error row_length_error(std::uint64_t row, std::size_t fields, std::size_t column
     return value_error(std::move(message));
 }
 
+namespace {
+
+// The up-front reservation of field ends stops here (64 MB); a document with
+// more fields grows the array as it goes. An unrepresentative first record
+// cannot make the estimate reserve far more than the document needs.
+constexpr std::uint64_t kMaxEndsEstimate = std::uint64_t{1} << 23;
+
+}  // namespace
+
 Result<Document> read_document(std::string text, char delimiter) {
     std::size_t start = 0;
     while (text.size() - start >= 3 && text.compare(start, 3, "\xEF\xBB\xBF") == 0) start += 3;
@@ -74,7 +84,8 @@ Result<Document> read_document(std::string text, char delimiter) {
         if (document.records++ == 0) {
             const std::uint64_t record_size = reader.consumed() - record_start;
             const std::uint64_t left = input_size - reader.consumed();
-            document.cells.ends.reserve_more(static_cast<std::size_t>(left / record_size * 9 / 8 + 1) * columns);
+            const std::uint64_t estimate = (left / record_size * 9 / 8 + 1) * columns;
+            document.cells.ends.reserve_more(static_cast<std::size_t>(std::min(estimate, kMaxEndsEstimate)));
         }
     }
 
