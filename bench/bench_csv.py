@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import csv as stdcsv
 import io
+import marshal
 import random
 
 from documents import WORDS
@@ -41,6 +42,7 @@ def cases() -> list[Case]:
 
     text = table_text()
     records = csv.loads(text)
+    frozen = marshal.dumps(records)
     fieldnames = list(records[0])
 
     def dict_writer() -> str:
@@ -61,6 +63,7 @@ def cases() -> list[Case]:
                 "csv.DictReader": lambda: list(stdcsv.DictReader(io.StringIO(text))),
             },
             size_bytes=size,
+            floor=lambda: marshal.loads(frozen),
             target="3x pandas, >1x DictReader",
         ),
         Case(
