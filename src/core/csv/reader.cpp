@@ -1,7 +1,8 @@
 #include "core/csv/reader.hpp"
 
-#include <cerrno>
+#include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>

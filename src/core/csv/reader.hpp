@@ -159,6 +159,7 @@ enum class ReadStatus : std::uint8_t {
 
 class CsvReader {
 public:
+    // `delimiter` is ',' or TAB.
     CsvReader(char delimiter, std::unique_ptr<ByteSource> source) noexcept
         : source_(std::move(source)), delimiter_(delimiter) {}
 
