@@ -1,0 +1,44 @@
+// Text of the CSV and TSV writers: the quoting rule of a field, and float
+// text as Python's str() spells it.
+#pragma once
+
+#include <string_view>
+
+#include "core/text/out_buffer.hpp"
+#include "core/text/scan.hpp"
+
+namespace tabrix::csv {
+
+// Appends `field`: bare, unless it holds the delimiter, a double quote, CR or
+// LF; then between double quotes with every double quote doubled. Nothing
+// else quotes a field (an empty field is written as nothing; spaces, the other
+// delimiter and non-ASCII text stay bare).
+template <char Delimiter>
+void write_field(OutBuffer& out, std::string_view field) {
+    const char* p = field.data();
+    const char* end = p + field.size();
+    const char* special = scan::find_any<false, static_cast<unsigned char>(Delimiter), '"', '\r', '\n'>(p, end);
+    if (special == end) [[likely]] {
+        out.append(p, field.size());
+        return;
+    }
+    out.push('"');
+    for (;;) {
+        const char* quote = scan::find_any<false, '"'>(p, end);
+        out.append(p, static_cast<std::size_t>(quote - p));
+        if (quote == end) break;
+        out.append("\"\"", 2);
+        p = quote + 1;
+    }
+    out.push('"');
+}
+
+// Appends the text of Python's str() (and repr()) of a float: the shortest
+// digits that read back to the same value, in positional notation with at
+// least one fractional digit when the decimal exponent is from -5 to 15
+// ("1.0", "0.0001", "1e+16" and "1e-05" on either side), otherwise as
+// d.ddde[+-]XX with at least two exponent digits; "inf", "-inf", "nan"
+// (whatever the sign of the NaN), "0.0", "-0.0".
+void write_float_repr(OutBuffer& out, double value);
+
+}  // namespace tabrix::csv
