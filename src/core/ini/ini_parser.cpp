@@ -1,0 +1,533 @@
+#include "core/ini/ini_parser.hpp"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "core/text/scan.hpp"
+#include "core/text/unicode.hpp"
+#include "core/text/utf8.hpp"
+
+namespace tabrix::ini {
+
+namespace {
+
+// ---------------------------------------------------------------- white space
+
+inline bool is_ascii_white_space(unsigned char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Length of the white space character at `p` (valid UTF-8, before the end),
+// or 0 when it is not white space.
+inline int white_space_at(const char* p) noexcept {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c < 0x80) return is_ascii_white_space(c) ? 1 : 0;
+    // Non-ASCII white space starts with one of these bytes (U+0085, U+00A0,
+    // U+1680, U+2000..U+205F, U+3000).
+    if (c != 0xC2 && c != 0xE1 && c != 0xE2 && c != 0xE3) return 0;
+    const char* q = p;
+    return unicode::is_white_space(utf8::decode(q)) ? static_cast<int>(q - p) : 0;
+}
+
+std::string_view trim_start(std::string_view text) noexcept {
+    while (!text.empty()) {
+        const int n = white_space_at(text.data());
+        if (n == 0) break;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+std::string_view trim_end(std::string_view text) noexcept {
+    while (!text.empty()) {
+        std::size_t last = text.size() - 1;
+        while (last > 0 && (static_cast<unsigned char>(text[last]) & 0xC0) == 0x80) --last;
+        if (white_space_at(text.data() + last) == 0) break;
+        text.remove_suffix(text.size() - last);
+    }
+    return text;
+}
+
+inline std::string_view trim(std::string_view text) noexcept { return trim_end(trim_start(text)); }
+
+inline int hex_digit(unsigned char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// ---------------------------------------------------------------- text ends
+
+// What ends the text being read.
+enum class End { SectionName, Key, DoubleQuoted, SingleQuoted, Line };
+
+// The first end character or backslash at or after `p`; `end` when there is
+// none.
+template <End E>
+inline const char* find_end_or_escape(const char* p, const char* end) noexcept {
+    if constexpr (E == End::SectionName) return scan::find_any<false, ']', '\\'>(p, end);
+    if constexpr (E == End::Key) return scan::find_any<false, '=', ':', '\\'>(p, end);
+    if constexpr (E == End::DoubleQuoted) return scan::find_any<false, '"', '\\'>(p, end);
+    if constexpr (E == End::SingleQuoted) return scan::find_any<false, '\'', '\\'>(p, end);
+    if constexpr (E == End::Line) return scan::find_any<false, '\n', '\r', '\\'>(p, end);
+}
+
+// The message for a text that the end of the input cuts short, listing the
+// characters that would have ended it.
+template <End E>
+constexpr std::string_view eof_message() noexcept {
+    if constexpr (E == End::SectionName) return "expecting \"[Some(']')]\" but found EOF.";
+    if constexpr (E == End::Key) return "expecting \"[Some('='), Some(':')]\" but found EOF.";
+    if constexpr (E == End::DoubleQuoted) return "expecting \"[Some('\"')]\" but found EOF.";
+    if constexpr (E == End::SingleQuoted) return "expecting \"[Some('\\'')]\" but found EOF.";
+    if constexpr (E == End::Line) return "expecting \"[Some('\\n'), Some('\\r'), None]\" but found EOF.";
+}
+
+// ---------------------------------------------------------------- parser
+
+class Parser {
+public:
+    Parser(std::string_view text, IniDocument& document) noexcept
+        : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), document_(document) {}
+
+    // False with error() set when the document is malformed.
+    bool parse();
+    Error& error() noexcept { return error_; }
+
+private:
+    template <End E>
+    bool read_text(std::string_view& out);
+    template <End E>
+    bool decode_escape(char*& w);
+    template <End E>
+    bool decode_hex(char*& w);
+    bool read_value(std::string_view& out);
+    std::string_view join(std::string_view value, std::string_view part);
+
+    void skip_white_space() noexcept {
+        while (p_ < end_) {
+            const int n = white_space_at(p_);
+            if (n == 0) return;
+            p_ += n;
+        }
+    }
+    // White space other than line feed and carriage return.
+    void skip_blanks() noexcept {
+        while (p_ < end_ && *p_ != '\n' && *p_ != '\r') {
+            const int n = white_space_at(p_);
+            if (n == 0) return;
+            p_ += n;
+        }
+    }
+    void skip_line() noexcept {
+        const void* feed = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
+        p_ = feed ? static_cast<const char*>(feed) + 1 : end_;
+    }
+
+    // Decoded text lives in one buffer as large as the input, allocated on
+    // first need: decoding never makes text longer, the texts come from
+    // disjoint stretches of the input, and joining value parts copies only
+    // parts that were not decoded there, so it never fills up and views into
+    // it stay valid.
+    char* decoded_tail() {
+        if (!document_.decoded) {
+            document_.decoded.reset(new char[static_cast<std::size_t>(end_ - begin_)]);
+        }
+        return document_.decoded.get() + decoded_size_;
+    }
+    bool is_decoded(std::string_view text) const noexcept {
+        const char* base = document_.decoded.get();
+        return base != nullptr && text.data() >= base && text.data() < base + (end_ - begin_);
+    }
+
+    [[gnu::cold]] bool fail(const char* at, std::string_view message);
+    template <End E>
+    [[gnu::cold]] bool fail_eof() {
+        return fail(end_, eof_message<E>());
+    }
+    [[gnu::cold]] bool fail_no_line_feed(const char* found);
+
+    const char* const begin_;
+    const char* p_;
+    const char* const end_;
+    IniDocument& document_;
+    std::size_t decoded_size_ = 0;
+    Error error_;
+};
+
+bool Parser::parse() {
+    document_.blocks.push_back(IniBlock{});
+    std::string_view key;
+    skip_white_space();
+    while (p_ < end_) {
+        switch (*p_) {
+            case ';':
+            case '#':
+                if (p_ != begin_ && p_[-1] != '\n') return fail(p_, "doesn't support inline comment");
+                skip_line();
+                break;
+            case '[': {
+                ++p_;
+                std::string_view name;
+                if (!read_text<End::SectionName>(name)) return false;
+                ++p_;  // the ']'
+                document_.blocks.push_back(IniBlock{trim(name), true, document_.pairs.size(), 0});
+                break;
+            }
+            case '=':
+            case ':': {
+                if (key.empty()) return fail(p_, "missing key");
+                ++p_;
+                std::string_view value;
+                if (!read_value(value)) return false;
+                document_.pairs.push_back(IniPair{key, value});
+                ++document_.blocks.back().count;
+                key = {};
+                break;
+            }
+            default:
+                if (!read_text<End::Key>(key)) return false;
+                key = trim(key);
+                break;
+        }
+        skip_white_space();
+    }
+    return true;
+}
+
+// Reads text from p_ up to (not including) its end character, decoding
+// escapes. The end of the input ends only a plain value part; elsewhere it
+// is an error.
+template <End E>
+bool Parser::read_text(std::string_view& out) {
+    const char* const start = p_;
+    const char* stop = find_end_or_escape<E>(p_, end_);
+    if (stop == end_ || *stop != '\\') [[likely]] {
+        p_ = stop;
+        if constexpr (E != End::Line) {
+            if (stop == end_) return fail_eof<E>();
+        }
+        out = std::string_view(start, static_cast<std::size_t>(stop - start));
+        return true;
+    }
+    // Escapes: the text is decoded into the document's buffer.
+    char* const first = decoded_tail();
+    char* w = first;
+    const char* run = start;
+    p_ = stop;
+    while (true) {
+        std::memcpy(w, run, static_cast<std::size_t>(p_ - run));
+        w += p_ - run;
+        if (p_ == end_) {
+            if constexpr (E != End::Line) return fail_eof<E>();
+            break;
+        }
+        if (*p_ != '\\') break;
+        if (!decode_escape<E>(w)) return false;
+        run = p_;
+        p_ = find_end_or_escape<E>(p_, end_);
+    }
+    decoded_size_ += static_cast<std::size_t>(w - first);
+    out = std::string_view(first, static_cast<std::size_t>(w - first));
+    return true;
+}
+
+// p_ is at a backslash: appends what the escape stands for and moves p_ past
+// it.
+template <End E>
+bool Parser::decode_escape(char*& w) {
+    ++p_;
+    if (p_ == end_) return fail_eof<E>();
+    const auto c = static_cast<unsigned char>(*p_);
+    switch (c) {
+        case '0': *w++ = '\0'; break;
+        case 'a': *w++ = '\a'; break;
+        case 'b': *w++ = '\b'; break;
+        case 't': *w++ = '\t'; break;
+        case 'r': *w++ = '\r'; break;
+        case 'n': *w++ = '\n'; break;
+        case '\n': break;  // a backslash at the end of a line joins the next line
+        case 'x': return decode_hex<E>(w);
+        default: {
+            const int n = utf8::sequence_length(c);
+            std::memcpy(w, p_, static_cast<std::size_t>(n));
+            w += n;
+            p_ += n;
+            return true;
+        }
+    }
+    ++p_;
+    return true;
+}
+
+// p_ is at the 'x' of \x: reads exactly four characters as a hexadecimal
+// code. A backslash among them must be followed by a line feed (both then
+// stand for one character that is not a hex digit).
+template <End E>
+bool Parser::decode_hex(char*& w) {
+    const char* current = p_;  // the character read last
+    char32_t code = 0;
+    bool hex = true;
+    for (int i = 0; i < 4; ++i) {
+        p_ = current + utf8::sequence_length(static_cast<unsigned char>(*current));
+        if (p_ == end_) return fail_eof<E>();
+        current = p_;
+        const auto c = static_cast<unsigned char>(*current);
+        if (c == '\\') {
+            const char* const next = current + 1;
+            if (next == end_ || *next != '\n') return fail_no_line_feed(next);
+            current = next;
+            hex = false;
+            continue;
+        }
+        const int digit = hex_digit(c);
+        if (digit < 0) hex = false;
+        else code = code * 16 + static_cast<char32_t>(digit);
+    }
+    if (!hex || (code >= 0xD800 && code <= 0xDFFF)) return fail(current, "unknown character in \\xHH form");
+    w += utf8::encode(code, w);
+    p_ = current + utf8::sequence_length(static_cast<unsigned char>(*current));
+    return true;
+}
+
+// p_ is just after the "=" or ":".
+bool Parser::read_value(std::string_view& out) {
+    skip_blanks();
+    std::string_view value;
+    bool first = true;
+    while (p_ < end_) {
+        std::string_view part;
+        const char c = *p_;
+        if (c == '"' || c == '\'') {
+            ++p_;
+            if (!(c == '"' ? read_text<End::DoubleQuoted>(part) : read_text<End::SingleQuoted>(part))) return false;
+            ++p_;  // the closing quote
+            value = join(value, part);
+            first = false;
+            continue;
+        }
+        if (!read_text<End::Line>(part)) return false;
+        value = join(value, first ? trim(part) : trim_end(part));
+        break;
+    }
+    out = value;
+    return true;
+}
+
+// `value` followed by `part` (read just now), as one text. Most values are
+// one part and need no copy; joined ones end up in the decoded buffer.
+std::string_view Parser::join(std::string_view value, std::string_view part) {
+    if (part.empty()) return value;
+    if (value.empty()) return part;
+    char* const base = document_.decoded.get();
+    if (is_decoded(part)) {
+        // The part was decoded at the buffer's tail, right after the value
+        // when the value lives there too.
+        const std::size_t part_offset = static_cast<std::size_t>(part.data() - base);
+        if (is_decoded(value) && value.data() + value.size() == part.data()) {
+            decoded_size_ = part_offset + part.size();
+            return std::string_view(value.data(), value.size() + part.size());
+        }
+        // The value is still in the input: move the part up and put the
+        // value in front of it.
+        char* const at = base + part_offset;
+        std::memmove(at + value.size(), at, part.size());
+        std::memcpy(at, value.data(), value.size());
+        decoded_size_ = part_offset + value.size() + part.size();
+        return std::string_view(at, value.size() + part.size());
+    }
+    // The part is in the input: the value goes to the tail (if it is not
+    // there already) and the part after it.
+    char* tail = decoded_tail();
+    char* at = const_cast<char*>(value.data());
+    if (!(is_decoded(value) && value.data() + value.size() == tail)) {
+        at = tail;
+        std::memcpy(tail, value.data(), value.size());
+        tail += value.size();
+    }
+    std::memcpy(tail, part.data(), part.size());
+    decoded_size_ = static_cast<std::size_t>(tail - document_.decoded.get()) + part.size();
+    return std::string_view(at, value.size() + part.size());
+}
+
+bool Parser::fail(const char* at, std::string_view message) {
+    // `at` is the character read last, or the end of the input (reading past
+    // the end does not move the position, so the last character counts).
+    std::size_t line = 0;
+    std::size_t column = 0;
+    if (begin_ != end_) {
+        if (at == end_) {
+            at = end_ - 1;
+            while (at > begin_ && (static_cast<unsigned char>(*at) & 0xC0) == 0x80) --at;
+        }
+        const char* line_start = begin_;
+        for (const char* p = begin_; p < at; ++p) {
+            if (*p == '\n') {
+                ++line;
+                line_start = p + 1;
+            }
+        }
+        if (*at == '\n') {
+            ++line;
+        } else {
+            column = utf8::count_chars(std::string_view(line_start, static_cast<std::size_t>(at - line_start))) + 1;
+        }
+    }
+    std::string text = std::to_string(line + 1);
+    text += ':';
+    text += std::to_string(column + 1);
+    text += ' ';
+    text += message;
+    error_ = value_error(std::move(text));
+    return false;
+}
+
+// Inside \x, a backslash followed by `found` (the end of the input when it is
+// `end_`) instead of a line feed.
+bool Parser::fail_no_line_feed(const char* found) {
+    std::string message = "expecting \"\\\\n\" but found \"";
+    if (found == end_) {
+        message += "None";
+    } else {
+        message += "Some('";
+        switch (*found) {
+            case '\'': message += "\\'"; break;
+            case '\r': message += "\\r"; break;
+            default:
+                message.append(found, static_cast<std::size_t>(utf8::sequence_length(static_cast<unsigned char>(*found))));
+        }
+        message += "')";
+    }
+    message += "\".";
+    return fail(found, message);
+}
+
+// ---------------------------------------------------------------- sections
+
+inline std::uint64_t key_hash(std::string_view key) noexcept {
+    const char* p = key.data();
+    std::size_t n = key.size();
+    std::uint64_t h = n * 0x9E3779B97F4A7C15ULL;
+    while (n >= 8) {
+        h = (h ^ scan::load64(p)) * 0xBF58476D1CE4E5B9ULL;
+        h ^= h >> 31;
+        p += 8;
+        n -= 8;
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, p, n);
+    h = (h ^ tail) * 0x94D049BB133111EBULL;
+    return h ^ (h >> 29);
+}
+
+// The options of one section being built: finds an option already in the
+// section, by name. Small sections are searched in place; larger ones
+// through an open-addressing table, reused from section to section.
+class OptionIndex {
+public:
+    // Starts a section whose options begin at pairs[first] and that will get
+    // at most `count` pairs.
+    void start(std::size_t first, std::size_t count) {
+        first_ = first;
+        hashed_ = count > kLinearLimit;
+        if (!hashed_) return;
+        std::size_t size = 16;
+        while (size < 2 * count) size *= 2;
+        if (slots_.size() < size) slots_.resize(size);
+        std::memset(slots_.data(), 0, size * sizeof slots_[0]);
+        mask_ = size - 1;
+    }
+
+    // Adds `pair` to `pairs`, or replaces the value of the option with its
+    // name.
+    void add(std::vector<IniPair>& pairs, const IniPair& pair) {
+        if (!hashed_) {
+            for (std::size_t i = first_; i < pairs.size(); ++i) {
+                if (pairs[i].key == pair.key) {
+                    pairs[i].value = pair.value;
+                    return;
+                }
+            }
+            pairs.push_back(pair);
+            return;
+        }
+        std::size_t slot = key_hash(pair.key) & mask_;
+        while (slots_[slot] != 0) {
+            IniPair& seen = pairs[slots_[slot] - 1];
+            if (seen.key == pair.key) {
+                seen.value = pair.value;
+                return;
+            }
+            slot = (slot + 1) & mask_;
+        }
+        pairs.push_back(pair);
+        slots_[slot] = pairs.size();
+    }
+
+private:
+    static constexpr std::size_t kLinearLimit = 8;
+    std::vector<std::size_t> slots_;  // index + 1 into the pairs; 0 is free
+    std::size_t mask_ = 0;
+    std::size_t first_ = 0;
+    bool hashed_ = false;
+};
+
+}  // namespace
+
+Result<IniDocument> parse_ini_document(std::string_view text) {
+    // Byte order marks at the start are not part of the document.
+    while (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    IniDocument document;
+    document.pairs.reserve(text.size() / 32);
+    Parser parser(text, document);
+    if (!parser.parse()) return std::move(parser.error());
+    return document;
+}
+
+Result<IniSections> ini_document_to_sections(IniDocument document) {
+    constexpr std::size_t kNone = ~std::size_t{0};
+    IniSections table;
+    table.decoded = std::move(document.decoded);
+
+    // Each section's blocks, chained in document order.
+    struct Chain {
+        std::size_t head, tail, pairs;
+    };
+    std::vector<Chain> chains;
+    std::vector<std::size_t> next_block(document.blocks.size(), kNone);
+    std::unordered_map<std::string_view, std::size_t> by_name;
+    for (std::size_t b = 0; b < document.blocks.size(); ++b) {
+        const IniBlock& block = document.blocks[b];
+        if (block.count == 0) continue;
+        if (!block.named) return value_error("keys found outside of any section");
+        const auto [found, added] = by_name.try_emplace(block.name, chains.size());
+        if (added) {
+            table.sections.push_back(IniSection{block.name, 0, 0});
+            chains.push_back(Chain{b, b, block.count});
+        } else {
+            Chain& chain = chains[found->second];
+            next_block[chain.tail] = b;
+            chain.tail = b;
+            chain.pairs += block.count;
+        }
+    }
+
+    table.pairs.reserve(document.pairs.size());
+    OptionIndex options;
+    for (std::size_t s = 0; s < table.sections.size(); ++s) {
+        IniSection& section = table.sections[s];
+        section.first = table.pairs.size();
+        options.start(section.first, chains[s].pairs);
+        for (std::size_t b = chains[s].head; b != kNone; b = next_block[b]) {
+            const IniBlock& block = document.blocks[b];
+            for (std::size_t i = block.first; i < block.first + block.count; ++i) {
+                options.add(table.pairs, document.pairs[i]);
+            }
+        }
+        section.count = table.pairs.size() - section.first;
+    }
+    return table;
+}
+
+}  // namespace tabrix::ini
