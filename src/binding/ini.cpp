@@ -15,31 +15,43 @@ namespace {
 
 // ---------------------------------------------------------------- loads
 
+// A dict for `count` entries. Beyond the five that a new dict holds, one
+// sized up front saves the resizes (each re-inserting every entry) that
+// filling it would cost.
+PyObject* new_dict(std::size_t count) {
+    if (count <= 5) return PyDict_New();
+    return _PyDict_NewPresized(static_cast<Py_ssize_t>(count));
+}
+
 PyResult loads(PyObject*, Text data) {
-    const std::string text(data.utf8);
+    // The call's copy of the text (its storage is reused by the thread's
+    // next call).
+    OutBuffer text(data.utf8.size());
+    text.append(data.utf8);
     Result<ini::IniSections> table = [&]() -> Result<ini::IniSections> {
         WithoutGil released;
-        Result<ini::IniDocument> document = ini::parse_ini_document(text);
+        Result<ini::IniDocument> document = ini::parse_ini_document(text.view());
         if (!document) return std::move(document).error();
         return ini::ini_document_to_sections(std::move(*document));
     }();
     if (!table) return std::move(table).error();
 
-    Ref result(PyDict_New());
+    Ref result(new_dict(table->sections.size()));
     if (!result) return PyResult::failed();
     // Option names repeat from section to section.
     KeyCache option_names;
+    const bool ascii = table->ascii;
     for (const ini::IniSection& section : table->sections) {
-        Ref options(PyDict_New());
+        Ref options(new_dict(section.count));
         if (!options) return PyResult::failed();
-        const ini::IniPair* pair = table->pairs.data() + section.first;
+        const ini::IniPair* pair = table->pairs.items.data() + section.first;
         for (std::size_t i = 0; i < section.count; ++i, ++pair) {
-            Ref key(option_names.get(pair->key.data(), pair->key.size()));
+            Ref key(option_names.get(pair->key.data(), pair->key.size(), ascii));
             if (!key) return PyResult::failed();
-            Ref value(str_from_utf8(pair->value));
+            Ref value(ascii ? str_from_ascii(pair->value.data(), pair->value.size()) : str_from_utf8(pair->value));
             if (!value || PyDict_SetItem(options.get(), key.get(), value.get()) < 0) return PyResult::failed();
         }
-        Ref name(str_from_utf8(section.name));
+        Ref name(ascii ? str_from_ascii(section.name.data(), section.name.size()) : str_from_utf8(section.name));
         if (!name || PyDict_SetItem(result.get(), name.get(), options.get()) < 0) return PyResult::failed();
     }
     return PyResult(std::move(result));

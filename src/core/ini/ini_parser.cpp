@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <unordered_map>
+#include <random>
 
 #include "core/text/scan.hpp"
 #include "core/text/unicode.hpp"
@@ -29,7 +29,7 @@ inline int white_space_at(const char* p) noexcept {
     return unicode::is_white_space(utf8::decode(q)) ? static_cast<int>(q - p) : 0;
 }
 
-std::string_view trim_start(std::string_view text) noexcept {
+[[gnu::noinline]] std::string_view trim_start_slow(std::string_view text) noexcept {
     while (!text.empty()) {
         const int n = white_space_at(text.data());
         if (n == 0) break;
@@ -38,12 +38,32 @@ std::string_view trim_start(std::string_view text) noexcept {
     return text;
 }
 
-std::string_view trim_end(std::string_view text) noexcept {
+[[gnu::noinline]] std::string_view trim_end_slow(std::string_view text) noexcept {
     while (!text.empty()) {
         std::size_t last = text.size() - 1;
         while (last > 0 && (static_cast<unsigned char>(text[last]) & 0xC0) == 0x80) --last;
         if (white_space_at(text.data() + last) == 0) break;
         text.remove_suffix(text.size() - last);
+    }
+    return text;
+}
+
+// Text without the white space at its start or end. Most text starts and
+// ends with a visible ASCII character: one test each.
+inline std::string_view trim_start(std::string_view text) noexcept {
+    if (!text.empty()) {
+        const auto c = static_cast<unsigned char>(text.front());
+        if (c > ' ' && c < 0x80) [[likely]] return text;
+    }
+    return trim_start_slow(text);
+}
+
+inline std::string_view trim_end(std::string_view text) noexcept {
+    while (!text.empty()) {
+        const auto c = static_cast<unsigned char>(text.back());
+        if (c >= 0x80) return trim_end_slow(text);
+        if (!is_ascii_white_space(c)) break;
+        text.remove_suffix(1);
     }
     return text;
 }
@@ -172,24 +192,25 @@ bool Parser::parse() {
                 std::string_view name;
                 if (!read_text<End::SectionName>(name)) return false;
                 ++p_;  // the ']'
-                document_.blocks.push_back(IniBlock{trim(name), true, document_.pairs.size(), 0});
+                document_.blocks.push_back(IniBlock{trim(name), true, document_.pairs.items.size(), 0});
                 break;
             }
+            default:
+                if (!read_text<End::Key>(key)) return false;
+                key = trim(key);
+                // The "=" or ":" that ended the key is the next item.
+                [[fallthrough]];
             case '=':
             case ':': {
                 if (key.empty()) return fail(p_, "missing key");
                 ++p_;
                 std::string_view value;
                 if (!read_value(value)) return false;
-                document_.pairs.push_back(IniPair{key, value});
+                document_.pairs.items.push_back(IniPair{key, value});
                 ++document_.blocks.back().count;
                 key = {};
                 break;
             }
-            default:
-                if (!read_text<End::Key>(key)) return false;
-                key = trim(key);
-                break;
         }
         skip_white_space();
     }
@@ -286,6 +307,7 @@ bool Parser::decode_hex(char*& w) {
         else code = code * 16 + static_cast<char32_t>(digit);
     }
     if (!hex || (code >= 0xD800 && code <= 0xDFFF)) return fail(current, "unknown character in \\xHH form");
+    if (code >= 0x80) document_.ascii = false;
     w += utf8::encode(code, w);
     p_ = current + utf8::sequence_length(static_cast<unsigned char>(*current));
     return true;
@@ -294,6 +316,13 @@ bool Parser::decode_hex(char*& w) {
 // p_ is just after the "=" or ":".
 bool Parser::read_value(std::string_view& out) {
     skip_blanks();
+    if (p_ < end_ && *p_ != '"' && *p_ != '\'') [[likely]] {
+        // One plain part: the whole value.
+        std::string_view part;
+        if (!read_text<End::Line>(part)) return false;
+        out = trim(part);
+        return true;
+    }
     std::string_view value;
     bool first = true;
     while (p_ < end_) {
@@ -405,128 +434,235 @@ bool Parser::fail_no_line_feed(const char* found) {
 
 // ---------------------------------------------------------------- sections
 
-inline std::uint64_t key_hash(std::string_view key) noexcept {
-    const char* p = key.data();
-    std::size_t n = key.size();
-    std::uint64_t h = n * 0x9E3779B97F4A7C15ULL;
-    while (n >= 8) {
-        h = (h ^ scan::load64(p)) * 0xBF58476D1CE4E5B9ULL;
-        h ^= h >> 31;
-        p += 8;
-        n -= 8;
-    }
-    std::uint64_t tail = 0;
-    std::memcpy(&tail, p, n);
-    h = (h ^ tail) * 0x94D049BB133111EBULL;
-    return h ^ (h >> 29);
+// A keyed hash of names, so that a document cannot be made to put all its
+// names in one chain of the indexes below: the key is random per process.
+std::uint64_t hash_key() noexcept {
+    static const std::uint64_t key = [] {
+        std::random_device device;
+        return (std::uint64_t{device()} << 32) ^ device() ^ 0x2D358DCCAA6C78A5ULL;
+    }();
+    return key;
 }
 
-// The options of one section being built: finds an option already in the
-// section, by name. Small sections are searched in place; larger ones
-// through an open-addressing table, reused from section to section.
-class OptionIndex {
+inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+}
+
+inline std::uint64_t load32(const char* p) noexcept {
+    std::uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+inline std::uint64_t name_hash(std::string_view name, std::uint64_t key) noexcept {
+    const char* p = name.data();
+    std::size_t n = name.size();
+    std::uint64_t h = key ^ (n * 0x9E3779B97F4A7C15ULL);
+    std::uint64_t a = 0;
+    std::uint64_t b = 0;
+    if (n > 16) {
+        while (n > 16) {
+            h = fold_multiply(scan::load64(p) ^ 0xA0761D6478BD642FULL, scan::load64(p + 8) ^ h);
+            p += 16;
+            n -= 16;
+        }
+        p = name.data() + name.size() - 16;  // the last 16 bytes, overlapping
+        n = 16;
+    }
+    if (n >= 8) {
+        a = scan::load64(p);
+        b = scan::load64(p + n - 8);
+    } else if (n >= 4) {
+        a = load32(p);
+        b = load32(p + n - 4);
+    } else if (n > 0) {
+        const auto* u = reinterpret_cast<const unsigned char*>(p);
+        a = (std::uint64_t{u[0]} << 16) | (std::uint64_t{u[n / 2]} << 8) | u[n - 1];
+    }
+    return fold_multiply(a ^ 0xE7037ED1A0B428DBULL ^ key, b ^ h);
+}
+
+// Open addressing over indexes into a list of named items (sections, or the
+// pairs of one section). Slots carry the generation that filled them, so
+// starting over costs nothing.
+class NameIndex {
 public:
-    // Starts a section whose options begin at pairs[first] and that will get
-    // at most `count` pairs.
-    void start(std::size_t first, std::size_t count) {
-        first_ = first;
-        hashed_ = count > kLinearLimit;
-        if (!hashed_) return;
+    // Starts over for at most `count` names.
+    void start(std::size_t count) {
         std::size_t size = 16;
         while (size < 2 * count) size *= 2;
-        if (slots_.size() < size) slots_.resize(size);
-        std::memset(slots_.data(), 0, size * sizeof slots_[0]);
-        mask_ = size - 1;
+        if (slots_.size() < size) {
+            slots_.assign(size, Slot{});
+            generation_ = 0;
+        }
+        mask_ = slots_.size() - 1;
+        ++generation_;
     }
 
-    // Adds `pair` to `pairs`, or replaces the value of the option with its
-    // name.
-    void add(std::vector<IniPair>& pairs, const IniPair& pair) {
-        if (!hashed_) {
-            for (std::size_t i = first_; i < pairs.size(); ++i) {
-                if (pairs[i].key == pair.key) {
-                    pairs[i].value = pair.value;
-                    return;
-                }
-            }
-            pairs.push_back(pair);
-            return;
-        }
-        std::size_t slot = key_hash(pair.key) & mask_;
-        while (slots_[slot] != 0) {
-            IniPair& seen = pairs[slots_[slot] - 1];
-            if (seen.key == pair.key) {
-                seen.value = pair.value;
-                return;
-            }
+    // The index of the item named `name` (whose hash is `hash`), or kAbsent
+    // after recording `index` for it. `name_of(i)` gives the name of item i.
+    static constexpr std::size_t kAbsent = ~std::size_t{0};
+    template <class NameOf>
+    std::size_t find_or_add(std::string_view name, std::uint64_t hash, std::size_t index, NameOf&& name_of) {
+        std::size_t slot = static_cast<std::size_t>(hash) & mask_;
+        while (slots_[slot].generation == generation_) {
+            if (name_of(slots_[slot].index) == name) return slots_[slot].index;
             slot = (slot + 1) & mask_;
         }
-        pairs.push_back(pair);
-        slots_[slot] = pairs.size();
+        slots_[slot] = Slot{generation_, index};
+        return kAbsent;
     }
 
 private:
-    static constexpr std::size_t kLinearLimit = 8;
-    std::vector<std::size_t> slots_;  // index + 1 into the pairs; 0 is free
+    struct Slot {
+        std::size_t generation = 0;
+        std::size_t index = 0;
+    };
+    std::vector<Slot> slots_;
     std::size_t mask_ = 0;
-    std::size_t first_ = 0;
-    bool hashed_ = false;
+    std::size_t generation_ = 0;
 };
 
+// Appends the pairs of one section to `out` (at out[size], which is never
+// past the pair being read, so `out` may be the input itself), replacing the
+// value of an option already there.
+class SectionBuilder {
+public:
+    explicit SectionBuilder(IniPair* out) noexcept : out_(out) {}
+
+    void start(std::size_t count) {
+        first_ = size_;
+        indexed_ = count > 1;
+        if (indexed_) index_.start(count);
+    }
+    void add(const IniPair& pair) {
+        if (indexed_) {
+            const std::size_t seen = index_.find_or_add(pair.key, name_hash(pair.key, key_), size_,
+                                                        [this](std::size_t i) { return out_[i].key; });
+            if (seen != NameIndex::kAbsent) {
+                out_[seen].value = pair.value;
+                return;
+            }
+        }
+        out_[size_++] = pair;
+    }
+    std::size_t first() const noexcept { return first_; }
+    std::size_t size() const noexcept { return size_; }
+
+private:
+    IniPair* out_;
+    std::size_t size_ = 0;
+    std::size_t first_ = 0;
+    bool indexed_ = false;
+    NameIndex index_;
+    const std::uint64_t key_ = hash_key();
+};
+
+std::vector<IniPair>& spare_pairs() noexcept {
+    thread_local std::vector<IniPair> spare;
+    return spare;
+}
+
 }  // namespace
+
+IniPairs::IniPairs() noexcept {
+    items.swap(spare_pairs());
+    items.clear();
+}
+
+IniPairs::~IniPairs() {
+    static constexpr std::size_t kKeep = std::size_t{1} << 18;  // 8 MiB of pairs
+    std::vector<IniPair>& spare = spare_pairs();
+    if (items.capacity() <= kKeep && items.capacity() > spare.capacity()) spare.swap(items);
+}
 
 Result<IniDocument> parse_ini_document(std::string_view text) {
     // Byte order marks at the start are not part of the document.
     while (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     IniDocument document;
-    document.pairs.reserve(text.size() / 32);
+    document.pairs.items.reserve(text.size() / 32);
+    document.ascii = scan::is_ascii(text.data(), text.size());
     Parser parser(text, document);
     if (!parser.parse()) return std::move(parser.error());
     return document;
 }
 
 Result<IniSections> ini_document_to_sections(IniDocument document) {
-    constexpr std::size_t kNone = ~std::size_t{0};
+    const std::vector<IniBlock>& blocks = document.blocks;
+    std::vector<IniPair>& pairs = document.pairs.items;
     IniSections table;
     table.decoded = std::move(document.decoded);
+    table.ascii = document.ascii;
 
-    // Each section's blocks, chained in document order.
-    struct Chain {
-        std::size_t head, tail, pairs;
-    };
-    std::vector<Chain> chains;
-    std::vector<std::size_t> next_block(document.blocks.size(), kNone);
-    std::unordered_map<std::string_view, std::size_t> by_name;
-    for (std::size_t b = 0; b < document.blocks.size(); ++b) {
-        const IniBlock& block = document.blocks[b];
-        if (block.count == 0) continue;
-        if (!block.named) return value_error("keys found outside of any section");
-        const auto [found, added] = by_name.try_emplace(block.name, chains.size());
-        if (added) {
-            table.sections.push_back(IniSection{block.name, 0, 0});
-            chains.push_back(Chain{b, b, block.count});
-        } else {
-            Chain& chain = chains[found->second];
-            next_block[chain.tail] = b;
-            chain.tail = b;
-            chain.pairs += block.count;
-        }
-    }
-
-    table.pairs.reserve(document.pairs.size());
-    OptionIndex options;
-    for (std::size_t s = 0; s < table.sections.size(); ++s) {
-        IniSection& section = table.sections[s];
-        section.first = table.pairs.size();
-        options.start(section.first, chains[s].pairs);
-        for (std::size_t b = chains[s].head; b != kNone; b = next_block[b]) {
-            const IniBlock& block = document.blocks[b];
-            for (std::size_t i = block.first; i < block.first + block.count; ++i) {
-                options.add(table.pairs, document.pairs[i]);
+    // The section of each block that holds pairs, by name.
+    constexpr std::size_t kSkipped = ~std::size_t{0};
+    std::vector<std::size_t> section_of(blocks.size(), kSkipped);
+    std::vector<std::size_t> pair_count;  // per section
+    bool repeated = false;
+    {
+        NameIndex names;
+        names.start(blocks.size());
+        const std::uint64_t key = hash_key();
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            const IniBlock& block = blocks[b];
+            if (block.count == 0) continue;
+            if (!block.named) return value_error("keys found outside of any section");
+            const std::size_t seen = names.find_or_add(block.name, name_hash(block.name, key), table.sections.size(),
+                                                       [&](std::size_t i) { return table.sections[i].name; });
+            if (seen == NameIndex::kAbsent) {
+                section_of[b] = table.sections.size();
+                table.sections.push_back(IniSection{block.name, 0, 0});
+                pair_count.push_back(block.count);
+            } else {
+                section_of[b] = seen;
+                pair_count[seen] += block.count;
+                repeated = true;
             }
         }
-        section.count = table.pairs.size() - section.first;
     }
+
+    if (!repeated) {
+        // Each section is one block, in document order: the pairs are
+        // compacted where they are.
+        table.pairs = std::move(document.pairs);
+        std::vector<IniPair>& out = table.pairs.items;
+        SectionBuilder builder(out.data());
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            if (section_of[b] == kSkipped) continue;
+            IniSection& section = table.sections[section_of[b]];
+            builder.start(blocks[b].count);
+            for (std::size_t i = blocks[b].first; i < blocks[b].first + blocks[b].count; ++i) builder.add(out[i]);
+            section.first = builder.first();
+            section.count = builder.size() - builder.first();
+        }
+        out.resize(builder.size());
+        return table;
+    }
+
+    // Repeated sections: each section gathers the blocks of its name.
+    std::vector<std::size_t> next_block(blocks.size(), kSkipped);
+    std::vector<std::size_t> head(table.sections.size(), kSkipped);
+    std::vector<std::size_t> tail(table.sections.size(), kSkipped);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const std::size_t s = section_of[b];
+        if (s == kSkipped) continue;
+        if (head[s] == kSkipped) head[s] = b;
+        else next_block[tail[s]] = b;
+        tail[s] = b;
+    }
+    std::vector<IniPair>& out = table.pairs.items;
+    out.resize(pairs.size());
+    SectionBuilder builder(out.data());
+    for (std::size_t s = 0; s < table.sections.size(); ++s) {
+        builder.start(pair_count[s]);
+        for (std::size_t b = head[s]; b != kSkipped; b = next_block[b]) {
+            for (std::size_t i = blocks[b].first; i < blocks[b].first + blocks[b].count; ++i) builder.add(pairs[i]);
+        }
+        table.sections[s].first = builder.first();
+        table.sections[s].count = builder.size() - builder.first();
+    }
+    out.resize(builder.size());
     return table;
 }
 

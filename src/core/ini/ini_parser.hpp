@@ -56,11 +56,25 @@ struct IniBlock {
     std::size_t count = 0;
 };
 
+// Pair storage. A released list's storage is kept for the thread's next
+// document (up to a bounded size), so that repeated loads do not fault in
+// fresh pages for every call.
+class IniPairs {
+public:
+    IniPairs() noexcept;
+    ~IniPairs();
+    IniPairs(IniPairs&&) noexcept = default;
+    IniPairs& operator=(IniPairs&&) noexcept = default;
+
+    std::vector<IniPair> items;
+};
+
 // The parse result: every block in document order, duplicates kept.
 struct IniDocument {
     std::vector<IniBlock> blocks;
-    std::vector<IniPair> pairs;
+    IniPairs pairs;
     std::unique_ptr<char[]> decoded;
+    bool ascii = false;  // every name and value is ASCII text
 };
 
 // One section of the table: pairs [first, first + count) of the table.
@@ -74,8 +88,9 @@ struct IniSection {
 // of unique option names.
 struct IniSections {
     std::vector<IniSection> sections;
-    std::vector<IniPair> pairs;
+    IniPairs pairs;
     std::unique_ptr<char[]> decoded;
+    bool ascii = false;  // every name and value is ASCII text
 };
 
 // Parses `text` (valid UTF-8) after skipping the U+FEFF characters at its
