@@ -2,6 +2,7 @@
 // dicts from the section table, dumps walks the Python dicts itself.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "binding/functions.hpp"
 #include "binding/text.hpp"
@@ -38,20 +39,26 @@ PyResult loads(PyObject*, Text data) {
 
     Ref result(new_dict(table->sections.size()));
     if (!result) return PyResult::failed();
-    // Option names repeat from section to section.
-    KeyCache option_names;
     const bool ascii = table->ascii;
+    auto make_str = [ascii](std::string_view text) {
+        return ascii ? str_from_ascii(text.data(), text.size()) : str_from_utf8(text);
+    };
+    // One str per distinct option name, made when first needed.
+    std::vector<Ref> option_names(table->option_names.size());
     for (const ini::IniSection& section : table->sections) {
         Ref options(new_dict(section.count));
         if (!options) return PyResult::failed();
         const ini::IniPair* pair = table->pairs.items.data() + section.first;
         for (std::size_t i = 0; i < section.count; ++i, ++pair) {
-            Ref key(option_names.get(pair->key.data(), pair->key.size(), ascii));
-            if (!key) return PyResult::failed();
-            Ref value(ascii ? str_from_ascii(pair->value.data(), pair->value.size()) : str_from_utf8(pair->value));
+            Ref& key = option_names[pair->option];
+            if (!key) {
+                key = Ref(make_str(pair->key));
+                if (!key) return PyResult::failed();
+            }
+            Ref value(make_str(pair->value));
             if (!value || PyDict_SetItem(options.get(), key.get(), value.get()) < 0) return PyResult::failed();
         }
-        Ref name(ascii ? str_from_ascii(section.name.data(), section.name.size()) : str_from_utf8(section.name));
+        Ref name(make_str(section.name));
         if (!name || PyDict_SetItem(result.get(), name.get(), options.get()) < 0) return PyResult::failed();
     }
     return PyResult(std::move(result));

@@ -483,80 +483,109 @@ inline std::uint64_t name_hash(std::string_view name, std::uint64_t key) noexcep
     return fold_multiply(a ^ 0xE7037ED1A0B428DBULL ^ key, b ^ h);
 }
 
-// Open addressing over indexes into a list of named items (sections, or the
-// pairs of one section). Slots carry the generation that filled them, so
-// starting over costs nothing.
-class NameIndex {
-public:
-    // Starts over for at most `count` names.
-    void start(std::size_t count) {
-        std::size_t size = 16;
-        while (size < 2 * count) size *= 2;
-        if (slots_.size() < size) {
-            slots_.assign(size, Slot{});
-            generation_ = 0;
-        }
-        mask_ = slots_.size() - 1;
-        ++generation_;
-    }
+// Whether two names of equal size `n` are equal; short names are compared
+// in two overlapping words without a call.
+inline bool same_text(const char* a, const char* b, std::size_t n) noexcept {
+    if (n >= 8 && n <= 16) return scan::load64(a) == scan::load64(b) && scan::load64(a + n - 8) == scan::load64(b + n - 8);
+    if (n >= 4 && n < 8) return load32(a) == load32(b) && load32(a + n - 4) == load32(b + n - 4);
+    return std::memcmp(a, b, n) == 0;
+}
 
-    // The index of the item named `name` (whose hash is `hash`), or kAbsent
-    // after recording `index` for it. `name_of(i)` gives the name of item i.
-    static constexpr std::size_t kAbsent = ~std::size_t{0};
-    template <class NameOf>
-    std::size_t find_or_add(std::string_view name, std::uint64_t hash, std::size_t index, NameOf&& name_of) {
+// The distinct names of a document, numbered in order of first appearance.
+class NameTable {
+public:
+    static constexpr std::size_t kEmpty = ~std::size_t{0};
+
+    NameTable() : slots_(kInitialSlots), mask_(kInitialSlots - 1) {}
+
+    // The number of `name`, which is numbered next when it is new.
+    std::size_t number(std::string_view name) {
+        const std::uint64_t hash = name_hash(name, key_);
         std::size_t slot = static_cast<std::size_t>(hash) & mask_;
-        while (slots_[slot].generation == generation_) {
-            if (name_of(slots_[slot].index) == name) return slots_[slot].index;
+        while (slots_[slot].number != kEmpty) {
+            const Slot& seen = slots_[slot];
+            if (seen.hash == hash && seen.size == name.size() && same_text(seen.data, name.data(), name.size())) {
+                return seen.number;
+            }
             slot = (slot + 1) & mask_;
         }
-        slots_[slot] = Slot{generation_, index};
-        return kAbsent;
+        slots_[slot] = Slot{hash, names_.size(), name.data(), name.size()};
+        names_.push_back(name);
+        if (names_.size() * 2 > slots_.size()) grow();
+        return names_.size() - 1;
     }
 
+    std::size_t size() const noexcept { return names_.size(); }
+    std::vector<std::string_view>& names() noexcept { return names_; }
+
 private:
+    static constexpr std::size_t kInitialSlots = 64;
     struct Slot {
-        std::size_t generation = 0;
-        std::size_t index = 0;
+        std::uint64_t hash = 0;
+        std::size_t number = kEmpty;
+        const char* data = nullptr;
+        std::size_t size = 0;
     };
+
+    void grow() {
+        std::vector<Slot> slots(slots_.size() * 2);
+        const std::size_t mask = slots.size() - 1;
+        for (const Slot& old : slots_) {
+            if (old.number == kEmpty) continue;
+            std::size_t slot = static_cast<std::size_t>(old.hash) & mask;
+            while (slots[slot].number != kEmpty) slot = (slot + 1) & mask;
+            slots[slot] = old;
+        }
+        slots_.swap(slots);
+        mask_ = mask;
+    }
+
     std::vector<Slot> slots_;
-    std::size_t mask_ = 0;
-    std::size_t generation_ = 0;
+    std::size_t mask_;
+    std::vector<std::string_view> names_;
+    const std::uint64_t key_ = hash_key();
 };
 
-// Appends the pairs of one section to `out` (at out[size], which is never
-// past the pair being read, so `out` may be the input itself), replacing the
-// value of an option already there.
+// Appends the pairs of one section after another to `out` (at out[size],
+// which is never past the pair being read, so `out` may be the input
+// itself), numbering option names and replacing the value of an option the
+// section already has.
 class SectionBuilder {
 public:
     explicit SectionBuilder(IniPair* out) noexcept : out_(out) {}
 
-    void start(std::size_t count) {
+    void start() noexcept {
         first_ = size_;
-        indexed_ = count > 1;
-        if (indexed_) index_.start(count);
+        ++section_;
     }
     void add(const IniPair& pair) {
-        if (indexed_) {
-            const std::size_t seen = index_.find_or_add(pair.key, name_hash(pair.key, key_), size_,
-                                                        [this](std::size_t i) { return out_[i].key; });
-            if (seen != NameIndex::kAbsent) {
-                out_[seen].value = pair.value;
-                return;
-            }
+        const std::size_t option = options_.number(pair.key);
+        if (option == last_section_.size()) {
+            last_section_.push_back(0);
+            position_.push_back(0);
         }
-        out_[size_++] = pair;
+        if (last_section_[option] == section_) {
+            out_[position_[option]].value = pair.value;
+            return;
+        }
+        last_section_[option] = section_;
+        position_[option] = size_;
+        out_[size_] = pair;
+        out_[size_].option = option;
+        ++size_;
     }
     std::size_t first() const noexcept { return first_; }
     std::size_t size() const noexcept { return size_; }
+    std::vector<std::string_view>& option_names() noexcept { return options_.names(); }
 
 private:
     IniPair* out_;
     std::size_t size_ = 0;
     std::size_t first_ = 0;
-    bool indexed_ = false;
-    NameIndex index_;
-    const std::uint64_t key_ = hash_key();
+    std::size_t section_ = 0;  // counts from 1
+    NameTable options_;
+    std::vector<std::size_t> last_section_;  // per option: the section it was last added to
+    std::vector<std::size_t> position_;      // per option: where it stands in that section
 };
 
 std::vector<IniPair>& spare_pairs() noexcept {
@@ -595,30 +624,21 @@ Result<IniSections> ini_document_to_sections(IniDocument document) {
     table.decoded = std::move(document.decoded);
     table.ascii = document.ascii;
 
-    // The section of each block that holds pairs, by name.
+    // The section of each block that holds pairs: sections are numbered by
+    // name in order of first appearance.
     constexpr std::size_t kSkipped = ~std::size_t{0};
     std::vector<std::size_t> section_of(blocks.size(), kSkipped);
-    std::vector<std::size_t> pair_count;  // per section
     bool repeated = false;
     {
-        NameIndex names;
-        names.start(blocks.size());
-        const std::uint64_t key = hash_key();
+        NameTable names;
         for (std::size_t b = 0; b < blocks.size(); ++b) {
             const IniBlock& block = blocks[b];
             if (block.count == 0) continue;
             if (!block.named) return value_error("keys found outside of any section");
-            const std::size_t seen = names.find_or_add(block.name, name_hash(block.name, key), table.sections.size(),
-                                                       [&](std::size_t i) { return table.sections[i].name; });
-            if (seen == NameIndex::kAbsent) {
-                section_of[b] = table.sections.size();
-                table.sections.push_back(IniSection{block.name, 0, 0});
-                pair_count.push_back(block.count);
-            } else {
-                section_of[b] = seen;
-                pair_count[seen] += block.count;
-                repeated = true;
-            }
+            const std::size_t section = names.number(block.name);
+            section_of[b] = section;
+            if (section == table.sections.size()) table.sections.push_back(IniSection{block.name, 0, 0});
+            else repeated = true;
         }
     }
 
@@ -631,12 +651,13 @@ Result<IniSections> ini_document_to_sections(IniDocument document) {
         for (std::size_t b = 0; b < blocks.size(); ++b) {
             if (section_of[b] == kSkipped) continue;
             IniSection& section = table.sections[section_of[b]];
-            builder.start(blocks[b].count);
+            builder.start();
             for (std::size_t i = blocks[b].first; i < blocks[b].first + blocks[b].count; ++i) builder.add(out[i]);
             section.first = builder.first();
             section.count = builder.size() - builder.first();
         }
         out.resize(builder.size());
+        table.option_names = std::move(builder.option_names());
         return table;
     }
 
@@ -655,7 +676,7 @@ Result<IniSections> ini_document_to_sections(IniDocument document) {
     out.resize(pairs.size());
     SectionBuilder builder(out.data());
     for (std::size_t s = 0; s < table.sections.size(); ++s) {
-        builder.start(pair_count[s]);
+        builder.start();
         for (std::size_t b = head[s]; b != kSkipped; b = next_block[b]) {
             for (std::size_t i = blocks[b].first; i < blocks[b].first + blocks[b].count; ++i) builder.add(pairs[i]);
         }
@@ -663,6 +684,7 @@ Result<IniSections> ini_document_to_sections(IniDocument document) {
         table.sections[s].count = builder.size() - builder.first();
     }
     out.resize(builder.size());
+    table.option_names = std::move(builder.option_names());
     return table;
 }
 

@@ -45,6 +45,7 @@ namespace tabrix::ini {
 struct IniPair {
     std::string_view key;
     std::string_view value;
+    std::size_t option = 0;  // the number of the key among the option names (set in the section table)
 };
 
 // The pairs written under one section header, or before the first header
@@ -89,6 +90,8 @@ struct IniSection {
 struct IniSections {
     std::vector<IniSection> sections;
     IniPairs pairs;
+    // The distinct option names of the document: pair.option indexes them.
+    std::vector<std::string_view> option_names;
     std::unique_ptr<char[]> decoded;
     bool ascii = false;  // every name and value is ASCII text
 };
