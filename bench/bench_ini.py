@@ -1,8 +1,9 @@
-"""INI: loading against configparser."""
+"""INI: loading and writing against configparser."""
 
 from __future__ import annotations
 
 import configparser
+import io
 import marshal
 import random
 
@@ -59,6 +60,15 @@ def configparser_loads(text: str) -> dict[str, dict[str, str]]:
     return {name: dict(parser.items(name, raw=True)) for name in parser.sections()}
 
 
+def configparser_dumps(value: dict[str, dict[str, str]]) -> str:
+    parser = configparser.RawConfigParser(interpolation=None)
+    parser.optionxform = str
+    parser.read_dict(value)
+    out = io.StringIO()
+    parser.write(out)
+    return out.getvalue()
+
+
 def cases() -> list[Case]:
     text = ini_document()
     value = ini.loads(text)
@@ -73,5 +83,11 @@ def cases() -> list[Case]:
             size_bytes=len(text.encode()),
             floor=lambda: marshal.loads(blob),
             target="30x configparser",
+        ),
+        Case(
+            "ini.dumps 0.6 MB",
+            lambda: ini.dumps(value),
+            {"configparser": lambda: configparser_dumps(value)},
+            size_bytes=len(text.encode()),
         ),
     ]

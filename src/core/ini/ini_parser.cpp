@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <random>
+#include <string>
 
 #include "core/text/scan.hpp"
 #include "core/text/unicode.hpp"
@@ -391,11 +391,9 @@ bool Parser::fail(const char* at, std::string_view message) {
             while (at > begin_ && (static_cast<unsigned char>(*at) & 0xC0) == 0x80) --at;
         }
         const char* line_start = begin_;
-        for (const char* p = begin_; p < at; ++p) {
-            if (*p == '\n') {
-                ++line;
-                line_start = p + 1;
-            }
+        while (const void* feed = std::memchr(line_start, '\n', static_cast<std::size_t>(at - line_start))) {
+            ++line;
+            line_start = static_cast<const char*>(feed) + 1;
         }
         if (*at == '\n') {
             ++line;
