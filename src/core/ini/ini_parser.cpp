@@ -435,9 +435,17 @@ bool Parser::fail_no_line_feed(const char* found) {
 // A keyed hash of names, so that a document cannot be made to put all its
 // names in one chain of the indexes below: the key is random per process.
 std::uint64_t hash_key() noexcept {
-    static const std::uint64_t key = [] {
-        std::random_device device;
-        return (std::uint64_t{device()} << 32) ^ device() ^ 0x2D358DCCAA6C78A5ULL;
+    static const std::uint64_t key = []() noexcept {
+        std::uint64_t seed = 0x2D358DCCAA6C78A5ULL;
+        try {
+            std::random_device device;
+            seed ^= (std::uint64_t{device()} << 32) ^ device();
+        } catch (...) {
+            // No source of random bytes: the addresses of this process are
+            // the next best thing.
+            seed ^= reinterpret_cast<std::uintptr_t>(&seed) * 0x9E3779B97F4A7C15ULL;
+        }
+        return seed;
     }();
     return key;
 }
