@@ -330,7 +330,7 @@ def test_results_are_exact_dicts_of_str():
     assert type(result) is dict and all(type(v) is dict for v in result.values())
     values = [value for section in result.values() for value in section.values()]
     assert values == ["1", "\u00e9", "true"] and all(type(v) is str for v in values)
-    # Option names shared between sections are equal strings, each usable as a key.
+    # Option names repeated across sections keep their order in each.
     assert list(result["s"]) == ["k", "j"] and list(result["t"]) == ["k"]
 
 
