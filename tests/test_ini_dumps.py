@@ -1,0 +1,244 @@
+"""ini.dumps: the fixed layout, the text of each kind of value, the type
+errors, dicts changing under the walk, and round trips through ini.loads."""
+
+import math
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from tabrix._native import ini
+
+try:
+    import numpy
+except ImportError:  # pragma: no cover - numpy comes with the benchmark packages
+    numpy = None
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class Real:
+    def __float__(self):
+        return 2.5
+
+
+class Both(Index, Real):
+    pass
+
+
+class IntSub(int):
+    pass
+
+
+class FloatSub(float):
+    pass
+
+
+class StrSub(str):
+    pass
+
+
+class IndexStr(str):
+    def __index__(self):
+        return 7
+
+
+class DictSub(dict):
+    pass
+
+
+def value_text(value):
+    text = ini.dumps({"s": {"k": value}})
+    prefix, suffix = "[s]\nk = ", "\n\n"
+    assert text.startswith(prefix) and text.endswith(suffix)
+    return text[len(prefix):-len(suffix)]
+
+
+@pytest.mark.parametrize(
+    "obj, text",
+    [
+        ({}, ""),
+        ({"s": {}}, "[s]\n\n"),
+        ({"s": {"a": 1, "b": True}}, "[s]\na = 1\nb = true\n\n"),
+        ({"one": {"a": "x"}, "two": {}, "three": {"b": "y", "c": "z"}},
+         "[one]\na = x\n\n[two]\n\n[three]\nb = y\nc = z\n\n"),
+        ({" name ": {"k ;#=:": " 'v' \"w\" ; # = :"}}, "[ name ]\nk ;#=: =  'v' \"w\" ; # = :\n\n"),
+        ({"a\nb\\c": {"d\ne\\f": "g"}}, "[a\nb\\c]\nd\ne\\f = g\n\n"),
+        ({"\u00e9": {"\U0001F600": "caf\u00e9"}}, "[\u00e9]\n\U0001F600 = caf\u00e9\n\n"),
+        (DictSub(s=DictSub(k=StrSub("v"))), "[s]\nk = v\n\n"),
+    ],
+)
+def test_layout(obj, text):
+    assert ini.dumps(obj) == text
+
+
+@pytest.mark.parametrize(
+    "value, text",
+    [
+        (True, "true"), (False, "false"),
+        (0, "0"), (-5, "-5"), (2**63 - 1, "9223372036854775807"), (-(2**63), "-9223372036854775808"),
+        (2**63, "9223372036854776000"), (2**64, "18446744073709552000"), (-(2**70), "-1180591620717411300000"),
+        (IntSub(12), "12"), (Index(-3), "-3"), (Both(4), "4"), (IndexStr("text"), "7"),
+        (1.0, "1"), (2.5, "2.5"), (0.1, "0.1"), (-0.0, "-0"), (0.0, "0"), (1e20, "100000000000000000000"),
+        (1e-7, "0.0000001"), (123456.789, "123456.789"), (5e-324, "0." + "0" * 323 + "5"),
+        (1.7976931348623157e308, "17976931348623157" + "0" * 292),
+        (math.nan, "NaN"), (-math.nan, "NaN"), (math.inf, "inf"), (-math.inf, "-inf"),
+        (FloatSub(1.5), "1.5"), (Real(), "2.5"),
+        ("", ""), ("plain text", "plain text"), (StrSub("sub"), "sub"),
+        ("a\\b", "a\\\\b"), ("a\nb", "a\\nb"), ("\\\n\\", "\\\\\\n\\\\"), ("a\rb", "a\rb"), ("\t\0", "\t\0"),
+        ("  'quoted' ", "  'quoted' "), ("\u00e9\U0001F600", "\u00e9\U0001F600"),
+    ],
+)
+def test_value_text(value, text):
+    assert value_text(value) == text
+
+
+@pytest.mark.skipif(numpy is None, reason="numpy is not installed")
+def test_numpy_scalars():
+    assert value_text(numpy.bool_(True)) == "true"
+    assert value_text(numpy.bool_(False)) == "false"
+    assert value_text(numpy.int64(-7)) == "-7"
+    assert value_text(numpy.uint64(2**64 - 1)) == "18446744073709552000"
+    assert value_text(numpy.float64(0.25)) == "0.25"
+    assert value_text(numpy.float32(0.1)) == "0.10000000149011612"
+    assert value_text(numpy.str_("text")) == "text"
+
+
+def test_bool_types_are_recognised_by_name_and_module():
+    def bool_type(name, module):
+        return type(name, (), {"__module__": module, "__bool__": lambda self: True,
+                               "__index__": lambda self: 5, "__float__": lambda self: 5.0})
+
+    assert value_text(bool_type("bool_", "numpy")()) == "true"
+    assert value_text(bool_type("bool", "numpy")()) == "true"
+    assert value_text(bool_type("bool_", "other")()) == "5"
+    assert value_text(bool_type("boolean", "numpy")()) == "5"
+
+
+def test_failing_truth_value_propagates():
+    def fail(self):
+        raise ZeroDivisionError("no truth")
+
+    fake = type("bool_", (), {"__module__": "numpy", "__bool__": fail})
+    with pytest.raises(ZeroDivisionError, match="no truth"):
+        ini.dumps({"s": {"k": fake()}})
+
+
+class Raises:
+    def __index__(self):
+        raise RuntimeError("discarded")
+
+    def __float__(self):
+        raise RuntimeError("discarded too")
+
+
+VALUE_ERROR = "INI values must be str, int, float or bool"
+
+
+@pytest.mark.parametrize(
+    "obj, message",
+    [
+        ([], "INI dumps expects a mapping of sections to mappings"),
+        (None, "INI dumps expects a mapping of sections to mappings"),
+        ([("s", {})], "INI dumps expects a mapping of sections to mappings"),
+        ({1: {}}, "section names must be str"),
+        ({"\ud800": {}}, "section names must be str"),
+        ({"s": []}, "section s must be a mapping"),
+        ({"s": {"k": "v"}, "t\u00e9": "x"}, "section t\u00e9 must be a mapping"),
+        ({"s": {1: "v"}}, "option names must be str"),
+        ({"s": {"\udc80": "v"}}, "option names must be str"),
+        ({"s": {"k": None}}, VALUE_ERROR),
+        ({"s": {"k": [1]}}, VALUE_ERROR),
+        ({"s": {"k": {}}}, VALUE_ERROR),
+        ({"s": {"k": b"bytes"}}, VALUE_ERROR),
+        ({"s": {"k": 10**400}}, VALUE_ERROR),
+        ({"s": {"k": "\ud800"}}, VALUE_ERROR),
+        ({"s": {"k": Raises()}}, VALUE_ERROR),
+        ({"s": {"a": 1, "b": object()}, "t": 5}, VALUE_ERROR),  # the first offence in order wins
+        ({"s": {"a": object()}, 5: {}}, VALUE_ERROR),
+    ],
+)
+def test_type_errors(obj, message):
+    with pytest.raises(TypeError) as raised:
+        ini.dumps(obj)
+    assert str(raised.value) == message
+    assert raised.value.__context__ is None
+
+
+class Grows:
+    def __init__(self, target):
+        self.target = target
+
+    def __index__(self):
+        self.target[f"added{len(self.target)}"] = {}
+        return 1
+
+
+def test_dict_changing_size_raises_panic():
+    section = {}
+    section["a"] = Grows(section)
+    section["b"] = 2
+    with pytest.raises(BaseException) as raised:
+        ini.dumps({"s": section})
+    assert type(raised.value).__name__ == "PanicException"
+    assert not isinstance(raised.value, Exception)
+    assert str(raised.value) == "dictionary changed size during iteration"
+
+    root = {"s": {}}
+    root["s"]["a"] = Grows(root)
+    with pytest.raises(BaseException, match="dictionary changed size during iteration") as raised:
+        ini.dumps(root)
+    assert type(raised.value).__name__ == "PanicException"
+
+
+def test_argument_by_keyword():
+    assert ini.dumps(obj={"s": {"k": 1}}) == "[s]\nk = 1\n\n"
+
+
+# ---------------------------------------------------------------- round trips
+
+def test_escaped_values_read_back():
+    value = "line one\nline two \\ with \\n a backslash\\"
+    text = ini.dumps({"s": {"k": value}})
+    assert "\n" not in text.split("\n")[1][4:]
+    assert ini.loads(text) == {"s": {"k": value}}
+
+
+# Names: no escapes, no brackets, separators or comment signs, no blanks at
+# either end (the reader trims them). Values: no blanks at either end, no
+# leading quote, no carriage return (which ends a line).
+NAME_ALPHABET = st.characters(blacklist_characters="[]=:;#\\\r\n", blacklist_categories=("Cs", "Cc"))
+NAMES = st.text(NAME_ALPHABET, min_size=1, max_size=12).filter(lambda s: s == s.strip())
+VALUES = st.text(st.characters(blacklist_characters="\r", blacklist_categories=("Cs",)), max_size=30).filter(
+    lambda s: s == s.strip() and not s.startswith(("'", '"')))
+DOCUMENTS = st.dictionaries(NAMES, st.dictionaries(NAMES, VALUES, min_size=1, max_size=6), max_size=6)
+
+
+@settings(max_examples=300, deadline=None)
+@given(DOCUMENTS)
+def test_round_trip(document):
+    assert ini.loads(ini.dumps(document)) == document
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.dictionaries(NAMES, st.dictionaries(NAMES, st.one_of(st.booleans(), st.integers(-(2**63), 2**63 - 1),
+                                                                st.floats()), min_size=1), max_size=4))
+def test_round_trip_of_scalars_as_text(document):
+    loaded = ini.loads(ini.dumps(document))
+    for name, section in document.items():
+        for option, value in section.items():
+            text = loaded[name][option]
+            if isinstance(value, bool):
+                assert text == str(value).lower()
+            elif isinstance(value, int):
+                assert int(text) == value
+            elif math.isnan(value):
+                assert text == "NaN"
+            else:
+                assert float(text) == value and "e" not in text
