@@ -68,7 +68,7 @@ def value_text(value):
         ({"s": {"a": 1, "b": True}}, "[s]\na = 1\nb = true\n\n"),
         ({"one": {"a": "x"}, "two": {}, "three": {"b": "y", "c": "z"}},
          "[one]\na = x\n\n[two]\n\n[three]\nb = y\nc = z\n\n"),
-        ({" name ": {"k ;#=:": " 'v' \"w\" ; # = :"}}, "[ name ]\nk ;#=: =  'v' \"w\" ; # = :\n\n"),
+        ({" name ": {"k ;#=:": " 'v' \"w\" ; # = :"}}, "[ name ]\nk ;#=: =  \\'v' \"w\" ; # = :\n\n"),
         ({"a\nb\\c": {"d\ne\\f": "g"}}, "[a\nb\\c]\nd\ne\\f = g\n\n"),
         ({"\u00e9": {"\U0001F600": "caf\u00e9"}}, "[\u00e9]\n\U0001F600 = caf\u00e9\n\n"),
         (DictSub(s=DictSub(k=StrSub("v"))), "[s]\nk = v\n\n"),
@@ -91,8 +91,9 @@ def test_layout(obj, text):
         (math.nan, "NaN"), (-math.nan, "NaN"), (math.inf, "inf"), (-math.inf, "-inf"),
         (FloatSub(1.5), "1.5"), (Real(), "2.5"),
         ("", ""), ("plain text", "plain text"), (StrSub("sub"), "sub"),
-        ("a\\b", "a\\\\b"), ("a\nb", "a\\nb"), ("\\\n\\", "\\\\\\n\\\\"), ("a\rb", "a\rb"), ("\t\0", "\t\0"),
-        ("  'quoted' ", "  'quoted' "), ("\u00e9\U0001F600", "\u00e9\U0001F600"),
+        ("a\\b", "a\\\\b"), ("a\nb", "a\\nb"), ("\\\n\\", "\\\\\\n\\\\"), ("a\rb", "a\\rb"), ("\t\0", "\t\0"),
+        ("'quoted' ", "\\'quoted' "), ('"a" b', '\\"a" b'), ("  'x", "  \\'x"), ("\u3000\"x", "\u3000\\\"x"),
+        ("x 'y'", "x 'y'"), ("x \"", "x \""), ("\u00e9\U0001F600", "\u00e9\U0001F600"),
     ],
 )
 def test_value_text(value, text):
@@ -210,13 +211,20 @@ def test_escaped_values_read_back():
     assert ini.loads(text) == {"s": {"k": value}}
 
 
+@pytest.mark.parametrize("value", ["a\rb", "x\r", "'open", '"open', "  'open", "'a' 'b'", '"x" y', "\r\n'"])
+def test_values_that_would_disturb_the_next_option_read_back(value):
+    document = {"s": {"k": value, "next": "intact"}, "t": {"u": "'"}}
+    loaded = ini.loads(ini.dumps(document))
+    # Blanks at either end are the reader's to trim; nothing else changes.
+    assert loaded == {"s": {"k": value.strip(), "next": "intact"}, "t": {"u": "'"}}
+
+
 # Names: no escapes, no brackets, separators or comment signs, no blanks at
-# either end (the reader trims them). Values: no blanks at either end, no
-# leading quote, no carriage return (which ends a line).
+# either end (the reader trims them). Values: no blanks at either end (the
+# reader trims them too).
 NAME_ALPHABET = st.characters(blacklist_characters="[]=:;#\\\r\n", blacklist_categories=("Cs", "Cc"))
 NAMES = st.text(NAME_ALPHABET, min_size=1, max_size=12).filter(lambda s: s == s.strip())
-VALUES = st.text(st.characters(blacklist_characters="\r", blacklist_categories=("Cs",)), max_size=30).filter(
-    lambda s: s == s.strip() and not s.startswith(("'", '"')))
+VALUES = st.text(st.characters(blacklist_categories=("Cs",)), max_size=30).filter(lambda s: s == s.strip())
 DOCUMENTS = st.dictionaries(NAMES, st.dictionaries(NAMES, VALUES, min_size=1, max_size=6), max_size=6)
 
 
