@@ -12,12 +12,11 @@ namespace tabrix::py {
 namespace {
 
 PyResult loads(PyObject*, Text data) {
+    // The tree keeps the copy: its strings point into it.
     std::string source(data.utf8);
     Result<ConfigTree> tree = [&source] {
         WithoutGil released;
-        Result<ConfigTree> result = toml::parse_toml(source);
-        std::string().swap(source);  // the copy goes before the lock comes back
-        return result;
+        return toml::parse_toml(std::move(source));
     }();
     if (!tree) return std::move(tree).error();
     return tree_to_python(*tree);

@@ -74,16 +74,65 @@ std::uint64_t siphash13(const HashKey& key, std::uint64_t tweak, const char* dat
 }
 
 inline bool same_key(const Entry& entry, std::string_view key) noexcept {
-    return entry.key_size == key.size() && std::memcmp(entry.key, key.data(), key.size()) == 0;
+    if (entry.key_size != key.size()) return false;
+    if (key.size() <= 16) {
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            if (entry.key[i] != key[i]) return false;
+        }
+        return true;
+    }
+    return std::memcmp(entry.key, key.data(), key.size()) == 0;
+}
+
+// Length, first and last byte: most keys of a table differ in one of them.
+inline std::uint32_t fingerprint(std::string_view key) noexcept {
+    if (key.empty()) return 0;
+    return (static_cast<std::uint32_t>(key.size()) & 0xFFFF) |
+           (static_cast<std::uint32_t>(static_cast<unsigned char>(key.front())) << 16) |
+           (static_cast<std::uint32_t>(static_cast<unsigned char>(key.back())) << 24);
+}
+
+// Storage of a finished document, kept for the thread's next one (up to a
+// bounded size) so that repeated loads do not fault in fresh pages.
+struct Spare {
+    std::vector<Value> values;
+    std::vector<Entry> entries;
+    std::vector<std::uint32_t> slots;
+};
+Spare& spare() noexcept {
+    thread_local Spare spare;
+    return spare;
+}
+constexpr std::size_t kKeepBytes = std::size_t{8} << 20;
+
+template <class T>
+void take(std::vector<T>& into, std::vector<T>& from) noexcept {
+    into.swap(from);
+    into.clear();
+}
+template <class T>
+void give(std::vector<T>& from, std::vector<T>& into) noexcept {
+    if (from.capacity() * sizeof(T) <= kKeepBytes && from.capacity() > into.capacity()) into.swap(from);
 }
 
 }  // namespace
 
 Document::Document(std::size_t source_size) {
+    Spare& s = spare();
+    take(values_, s.values);
+    take(entries_, s.entries);
+    take(slots_, s.slots);
     // A config line is rarely shorter than about a dozen bytes.
     values_.reserve(source_size / 12 + 4);
     entries_.reserve(source_size / 16 + 4);
     add_table(0, kExplicit);  // the root
+}
+
+Document::~Document() {
+    Spare& s = spare();
+    give(values_, s.values);
+    give(entries_, s.entries);
+    give(slots_, s.slots);
 }
 
 std::uint32_t Document::add_table(std::uint16_t depth, std::uint8_t flags) {
@@ -111,8 +160,9 @@ std::uint32_t Document::hash(std::uint32_t table, std::string_view key) noexcept
 std::uint32_t Document::find(std::uint32_t table, std::string_view key) const noexcept {
     const Value& t = values_[table];
     if (!(t.flags & kIndexed)) {
+        const std::uint32_t print = fingerprint(key);
         for (std::uint32_t e = t.links.first; e != kNone; e = entries_[e].next) {
-            if (same_key(entries_[e], key)) return e;
+            if (entries_[e].hash == print && same_key(entries_[e], key)) return e;
         }
         return kNone;
     }
@@ -128,7 +178,7 @@ std::uint32_t Document::find(std::uint32_t table, std::string_view key) const no
 
 void Document::insert(std::uint32_t table, std::string_view key, std::uint32_t value) {
     const auto index = static_cast<std::uint32_t>(entries_.size());
-    entries_.push_back(Entry{key.data(), key.size(), value, kNone, table, 0});
+    entries_.push_back(Entry{key.data(), key.size(), value, kNone, table, fingerprint(key)});
     Value& t = values_[table];
     if (t.links.last == kNone) t.links.first = index;
     else entries_[t.links.last].next = index;
@@ -161,9 +211,12 @@ void Document::index_entry(std::uint32_t entry) {
 }
 
 void Document::grow_index() {
-    std::vector<std::uint32_t> old;
+    if (slots_.empty()) {
+        slots_.assign(256, 0);  // into the capacity of an earlier document's index, if any
+        return;
+    }
+    std::vector<std::uint32_t> old(slots_.size() * 2, 0);
     old.swap(slots_);
-    slots_.assign(old.empty() ? 256 : old.size() * 2, 0);
     const std::size_t mask = slots_.size() - 1;
     for (const std::uint32_t slot : old) {
         if (slot == 0) continue;
@@ -175,9 +228,23 @@ void Document::grow_index() {
 
 namespace {
 
+// Text that lies in the source buffer the tree keeps.
+struct Source {
+    std::uintptr_t begin, end;
+    bool holds(const char* text) const noexcept {
+        const auto at = reinterpret_cast<std::uintptr_t>(text);
+        return at >= begin && at < end;
+    }
+};
+
+inline void add_text(TreeBuilder& out, const Source& source, std::string_view text, bool ascii) {
+    if (source.holds(text.data())) out.add_str_view(text, ascii);
+    else out.add_str(text, ascii);
+}
+
 // toml_value_to_tree: one value and its subtree, in document order. Depth
 // is bounded by the parser's recursion limit.
-void toml_value_to_tree(const Document& doc, std::uint32_t index, TreeBuilder& out) {
+void toml_value_to_tree(const Document& doc, const Source& source, std::uint32_t index, TreeBuilder& out) {
     const Value& v = doc.value(index);
     switch (v.kind) {
         case ValueKind::Bool:
@@ -190,19 +257,19 @@ void toml_value_to_tree(const Document& doc, std::uint32_t index, TreeBuilder& o
             out.add_float(v.real);
             return;
         case ValueKind::Str:
-            out.add_str({v.text, v.size}, (v.flags & kAscii) != 0);
+            add_text(out, source, {v.text, v.size}, (v.flags & kAscii) != 0);
             return;
         case ValueKind::Array:
             out.begin_list();
-            for (std::uint32_t e = v.links.first; e != kNone; e = doc.value(e).next) toml_value_to_tree(doc, e, out);
+            for (std::uint32_t e = v.links.first; e != kNone; e = doc.value(e).next) toml_value_to_tree(doc, source, e, out);
             out.end_list();
             return;
         case ValueKind::Table:
             out.begin_map();
             for (std::uint32_t e = v.links.first; e != kNone;) {
                 const Entry& entry = doc.entry(e);
-                out.add_str({entry.key, entry.key_size});
-                toml_value_to_tree(doc, entry.value, out);
+                add_text(out, source, {entry.key, entry.key_size}, false);
+                toml_value_to_tree(doc, source, entry.value, out);
                 e = entry.next;
             }
             out.end_map();
@@ -212,9 +279,16 @@ void toml_value_to_tree(const Document& doc, std::uint32_t index, TreeBuilder& o
 
 }  // namespace
 
-ConfigTree Document::to_tree() const {
+ConfigTree Document::to_tree(std::string& source) const {
+    // Text held in the string object itself (a short document) would move
+    // with it: such a source is not kept, and its texts are copied.
+    const auto object = reinterpret_cast<std::uintptr_t>(&source);
+    const auto text = reinterpret_cast<std::uintptr_t>(source.data());
+    const bool inside = text >= object && text < object + sizeof source;
+    const Source range{inside ? 0 : text, inside ? 0 : text + source.size()};
     TreeBuilder out(values_.size() + entries_.size());
-    toml_value_to_tree(*this, root(), out);
+    toml_value_to_tree(*this, range, root(), out);
+    if (!inside) out.keep_source(std::move(source));  // the heap block moves, the texts stay put
     return out.finish();
 }
 

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -63,12 +64,15 @@ struct Entry {
     std::uint32_t value;
     std::uint32_t next;   // next entry of the same table
     std::uint32_t table;  // value index of the owning table
-    std::uint32_t hash;   // of (table, key), once the table is indexed
+    std::uint32_t hash;   // of (table, key) once the table is indexed; before, a fingerprint of the key
 };
 
 class Document {
 public:
     explicit Document(std::size_t source_size);
+    ~Document();
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
 
     std::uint32_t root() const noexcept { return 0; }
     Value& value(std::uint32_t index) noexcept { return values_[index]; }
@@ -98,12 +102,13 @@ public:
     std::size_t value_count() const noexcept { return values_.size(); }
     std::size_t entry_count() const noexcept { return entries_.size(); }
 
-    // The config tree of the root table (toml_value_to_tree of the root),
-    // keys and strings copied into the tree's arena.
-    ConfigTree to_tree() const;
+    // The config tree of the root table (toml_value_to_tree of the root).
+    // `source` is the text the document was read from: the tree takes it, and
+    // keys and strings that lie in it are not copied.
+    ConfigTree to_tree(std::string& source) const;
 
 private:
-    static constexpr std::uint32_t kScanLimit = 8;  // tables up to this size are scanned
+    static constexpr std::uint32_t kScanLimit = 16;  // tables up to this size are scanned
 
     std::pair<std::uint32_t, Value*> push(ValueKind kind, std::uint8_t flags) {
         const auto index = static_cast<std::uint32_t>(values_.size());

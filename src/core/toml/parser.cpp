@@ -195,6 +195,7 @@ private:
     bool header();
     bool keyval(std::uint32_t table, std::uint16_t depth);
     bool read_key();
+    [[gnu::noinline]] bool quoted_key(Text& out);
     bool descend_dotted(std::uint32_t& table, std::uint16_t& depth, const KeyPart& part);
     bool descend_header(std::uint32_t& table, std::uint16_t& depth, const KeyPart& part);
     bool define_table(std::uint32_t& table, std::uint16_t& depth, const KeyPart& part);
@@ -329,34 +330,45 @@ bool Parser::run() {
 
 bool Parser::read_key() {
     key_.clear();
+    const char* p = p_;
     for (;;) {
-        KeyPart part;
-        part.start = p_;
-        const char c = *p_;
-        if (is_bare(c)) {
-            const char* q = p_ + 1;
-            while (is_bare(*q)) ++q;
-            part.text = Text{p_, static_cast<std::size_t>(q - p_)};
-            p_ = q;
-        } else if (c == '"') {
-            if (p_[1] == '"' && p_[2] == '"') return fail(p_, 3, "a key cannot be a multi-line string");
-            bool escaped = false;
-            if (!basic_string(part.text, escaped)) return false;
-            if (escaped) part.text = decode_basic(part.text);
-        } else if (c == '\'') {
-            if (p_[1] == '\'' && p_[2] == '\'') return fail(p_, 3, "a key cannot be a multi-line string");
-            if (!literal_string(part.text)) return false;
+        const char* const start = p;
+        Text text;
+        if (is_bare(*p)) {
+            do {
+                ++p;
+            } while (is_bare(*p));
+            text = Text{start, static_cast<std::size_t>(p - start)};
         } else {
-            return fail_char(p_, "expected a key");
+            p_ = p;
+            if (!quoted_key(text)) return false;
+            p = p_;
         }
-        part.end = p_;
-        key_.push_back(part);
-        const char* q = p_;
+        key_.push_back(KeyPart{text, start, p});
+        const char* q = p;
         while (*q == ' ' || *q == '\t') ++q;
-        if (*q != '.') return true;
-        p_ = q + 1;
-        skip_blanks();
+        if (*q != '.') {
+            p_ = p;
+            return true;
+        }
+        p = q + 1;
+        while (*p == ' ' || *p == '\t') ++p;
     }
+}
+
+bool Parser::quoted_key(Text& out) {
+    if (*p_ == '"') {
+        if (p_[1] == '"' && p_[2] == '"') return fail(p_, 3, "a key cannot be a multi-line string");
+        bool escaped = false;
+        if (!basic_string(out, escaped)) return false;
+        if (escaped) out = decode_basic(out);
+        return true;
+    }
+    if (*p_ == '\'') {
+        if (p_[1] == '\'' && p_[2] == '\'') return fail(p_, 3, "a key cannot be a multi-line string");
+        return literal_string(out);
+    }
+    return fail_char(p_, "expected a key");
 }
 
 // ---------------------------------------------------------------- tables
@@ -1059,10 +1071,10 @@ bool Parser::datetime(std::uint32_t& out, bool has_date) {
 
 }  // namespace
 
-Result<ConfigTree> parse_toml(const std::string& text) {
+Result<ConfigTree> parse_toml(std::string text) {
     Parser parser(text);
     if (!parser.run()) return value_error(format_toml_error(parser.source(), parser.error()));
-    return parser.document().to_tree();
+    return parser.document().to_tree(text);
 }
 
 }  // namespace tabrix::toml

@@ -24,9 +24,10 @@ struct ParseError {
 };
 
 // Parses a whole document. `text` is the document as UTF-8 (a leading
-// U+FEFF is skipped); the result is the root table, or ValueError with the
-// framed message of format_toml_error.
-Result<ConfigTree> parse_toml(const std::string& text);
+// U+FEFF is skipped); the result is the root table (which keeps `text`, its
+// strings pointing into it), or ValueError with the framed message of
+// format_toml_error.
+Result<ConfigTree> parse_toml(std::string text);
 
 // The error text: "TOML parse error at line {line}, column {column}", the
 // line with a gutter and carets under the span, and the message, each line

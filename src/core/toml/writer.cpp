@@ -273,7 +273,7 @@ private:
         const std::size_t count = items_.size() - base;
         if (count < 2) return base;
         bool duplicates = false;
-        if (count <= 8) {
+        if (count <= 16) {
             for (std::size_t i = base + 1; i < items_.size() && !duplicates; ++i) {
                 for (std::size_t j = base; j < i; ++j) {
                     if (same_key(items_[i].key, items_[j].key)) {
