@@ -758,7 +758,7 @@ bool Parser::multiline_basic(Text& out, bool& processed) {
             q += 2;
             continue;
         }
-        if (q == end_) return fail(open, 3, "unterminated multi-line string");
+        if (q == end_) return fail_span(open, end_, "unterminated multi-line string");
         return fail(q, 1, "control character in a string (write it as an escape)");
     }
     // Up to two quotes before the closing delimiter belong to the text.
@@ -793,7 +793,7 @@ bool Parser::multiline_literal(Text& out, bool& processed) {
             q += 2;
             continue;
         }
-        if (q == end_) return fail(open, 3, "unterminated multi-line string");
+        if (q == end_) return fail_span(open, end_, "unterminated multi-line string");
         return fail(q, 1, "control character in a literal string");
     }
     std::size_t extra = 0;
