@@ -1,5 +1,6 @@
 #include "core/toml/document.hpp"
 
+#include <chrono>
 #include <random>
 
 #include "core/text/scan.hpp"
@@ -15,11 +16,18 @@ struct HashKey {
     std::uint64_t k0, k1;
 };
 
-HashKey make_hash_key() {
-    std::random_device source;
-    auto draw = [&source] { return (std::uint64_t{source()} << 32) ^ source(); };
-    const std::uint64_t k0 = draw();
-    return HashKey{k0, draw()};
+HashKey make_hash_key() noexcept {
+    try {
+        std::random_device source;
+        auto draw = [&source] { return (std::uint64_t{source()} << 32) ^ source(); };
+        const std::uint64_t k0 = draw();
+        return HashKey{k0, draw()};
+    } catch (...) {
+        // No entropy source: the clock and an address are the best left.
+        const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        const auto where = reinterpret_cast<std::uintptr_t>(&now);
+        return HashKey{now * 0x9E3779B97F4A7C15ULL, where ^ (now >> 17)};
+    }
 }
 
 const HashKey& hash_key() {

@@ -1,7 +1,6 @@
 #include "core/toml/parser.hpp"
 
 #include <array>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>

@@ -1,5 +1,5 @@
 // The TOML v1.1.0 loader: one pass over the text, no backtracking, into the
-// config tree. Dates and times become text (see datetime below); every error
+// config tree. Dates and times become text built from their parts; every error
 // is reported with the byte span it points at, framed by format_toml_error.
 #pragma once
 
