@@ -185,6 +185,7 @@ std::uint32_t Document::find(std::uint32_t table, std::string_view key) const no
 }
 
 void Document::insert(std::uint32_t table, std::string_view key, std::uint32_t value) {
+    if (entries_.size() >= kNone - 1) [[unlikely]] throw std::bad_alloc();
     const auto index = static_cast<std::uint32_t>(entries_.size());
     entries_.push_back(Entry{key.data(), key.size(), value, kNone, table, fingerprint(key)});
     Value& t = values_[table];

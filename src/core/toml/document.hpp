@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -111,6 +112,9 @@ private:
     static constexpr std::uint32_t kScanLimit = 16;  // tables up to this size are scanned
 
     std::pair<std::uint32_t, Value*> push(ValueKind kind, std::uint8_t flags) {
+        // Indexes are 32-bit: a document of four billion values (gigabytes
+        // of text) is more than memory allows for.
+        if (values_.size() >= kNone - 1) [[unlikely]] throw std::bad_alloc();
         const auto index = static_cast<std::uint32_t>(values_.size());
         Value& v = values_.emplace_back();
         v.size = 0;
