@@ -100,6 +100,11 @@ inline std::uint32_t fingerprint(std::string_view key) noexcept {
            (static_cast<std::uint32_t>(static_cast<unsigned char>(key.back())) << 24);
 }
 
+// The bit of a fingerprint in a table's `seen` mask: a key whose bit is
+// clear is not in the table, which settles most lookups of new keys
+// without a scan.
+inline std::uint32_t seen_bit(std::uint32_t print) noexcept { return std::uint32_t{1} << ((print * 0x9E3779B9u) >> 27); }
+
 // Storage of a finished document, kept for the thread's next one (up to a
 // bounded size) so that repeated loads do not fault in fresh pages.
 struct Spare {
@@ -169,6 +174,7 @@ std::uint32_t Document::find(std::uint32_t table, std::string_view key) const no
     const Value& t = values_[table];
     if (!(t.flags & kIndexed)) {
         const std::uint32_t print = fingerprint(key);
+        if (!(t.seen & seen_bit(print))) return kNone;
         for (std::uint32_t e = t.links.first; e != kNone; e = entries_[e].next) {
             if (entries_[e].hash == print && same_key(entries_[e], key)) return e;
         }
@@ -187,12 +193,14 @@ std::uint32_t Document::find(std::uint32_t table, std::string_view key) const no
 void Document::insert(std::uint32_t table, std::string_view key, std::uint32_t value) {
     if (entries_.size() >= kNone - 1) [[unlikely]] throw std::bad_alloc();
     const auto index = static_cast<std::uint32_t>(entries_.size());
-    entries_.push_back(Entry{key.data(), key.size(), value, kNone, table, fingerprint(key)});
+    const std::uint32_t print = fingerprint(key);
+    entries_.push_back(Entry{key.data(), key.size(), value, kNone, table, print});
     Value& t = values_[table];
     if (t.links.last == kNone) t.links.first = index;
     else entries_[t.links.last].next = index;
     t.links.last = index;
     ++t.container.count;
+    t.seen |= seen_bit(print);
     if (t.flags & kIndexed) {
         entries_[index].hash = hash(table, key);
         index_entry(index);

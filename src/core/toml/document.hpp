@@ -54,6 +54,7 @@ struct Value {
         } container;
     };
     std::uint32_t next;  // next element of the array holding this value
+    std::uint32_t seen;  // Table, not indexed: a bit for each key fingerprint present
     ValueKind kind;
     std::uint8_t flags;
     std::uint16_t depth;  // containers: nesting depth below the root
@@ -119,6 +120,7 @@ private:
         Value& v = values_.emplace_back();
         v.size = 0;
         v.next = kNone;
+        v.seen = 0;
         v.kind = kind;
         v.flags = flags;
         v.depth = 0;

@@ -1,6 +1,7 @@
 #include "core/toml/parser.hpp"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -11,6 +12,10 @@
 #include "core/text/utf8.hpp"
 #include "core/toml/document.hpp"
 #include "core/tree/arena.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tabrix::toml {
 
@@ -35,8 +40,32 @@ constexpr std::array<bool, 256> kTokenByte = [] {
     return table;
 }();
 
-inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 inline bool is_bare(char c) noexcept { return kBareKey[static_cast<unsigned char>(c)]; }
+inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// The end of the run of bare-key bytes starting at `p` (which is one).
+inline const char* bare_key_end(const char* p, const char* end) noexcept {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: letters (case folded), digits, '-' and '_'.
+    auto in_range = [](__m128i v, char lo, char hi) {
+        const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8(lo));
+        const __m128i width = _mm_set1_epi8(static_cast<char>(hi - lo));
+        return _mm_cmpeq_epi8(_mm_max_epu8(offset, width), width);
+    };
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i bare = _mm_or_si128(
+            _mm_or_si128(in_range(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z'), in_range(v, '0', '9')),
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_cmpeq_epi8(v, _mm_set1_epi8('_'))));
+        const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(bare)) & 0xFFFFu;
+        if (other) return p + std::countr_zero(other);
+        p += 16;
+    }
+#endif
+    while (is_bare(*p)) ++p;
+    return p;
+}
+
 inline bool continues_token(char c) noexcept { return kTokenByte[static_cast<unsigned char>(c)]; }
 
 inline int hex_value(char c) noexcept {
@@ -334,9 +363,7 @@ bool Parser::read_key() {
         const char* const start = p;
         Text text;
         if (is_bare(*p)) {
-            do {
-                ++p;
-            } while (is_bare(*p));
+            p = bare_key_end(p, end_);
             text = Text{start, static_cast<std::size_t>(p - start)};
         } else {
             p_ = p;
@@ -517,11 +544,12 @@ bool Parser::keyval(std::uint32_t table, std::uint16_t depth) {
     for (std::size_t i = 0; i < last; ++i) {
         if (!descend_dotted(table, depth, key_[i])) return false;
     }
-    const KeyPart stem = key_[last];
-    if (doc_.find(table, stem.text.view()) != kNone) return fail_key(stem, "duplicate key");
+    // The key's parts are reused by keys inside the value: keep the stem.
+    const std::string_view stem = key_[last].text.view();
+    if (doc_.find(table, stem) != kNone) return fail_key(key_[last], "duplicate key");
     std::uint32_t v;
     if (!value(v, static_cast<std::uint16_t>(depth + 1))) return false;
-    doc_.insert(table, stem.text.view(), v);
+    doc_.insert(table, stem, v);
     return true;
 }
 
