@@ -1,13 +1,35 @@
 // toml.loads and toml.dumps.
+#include <string>
+
 #include "binding/functions.hpp"
+#include "binding/text.hpp"
+#include "binding/tree_convert.hpp"
+#include "core/toml/parser.hpp"
+#include "core/toml/writer.hpp"
 
 namespace tabrix::py {
 
 namespace {
 
-PyResult loads(PyObject*, Text) { return not_available("toml", "loads"); }
+PyResult loads(PyObject*, Text data) {
+    // The tree keeps the copy: its strings point into it.
+    std::string source(data.utf8);
+    Result<ConfigTree> tree = [&source] {
+        WithoutGil released;
+        return toml::parse_toml(std::move(source));
+    }();
+    if (!tree) return std::move(tree).error();
+    return tree_to_python(*tree);
+}
 
-PyResult dumps(PyObject*, PyObject*) { return not_available("toml", "dumps"); }
+PyResult dumps(PyObject*, PyObject* obj) {
+    Outcome<ConfigTree> tree = tree_from_python(obj);
+    if (!tree) return std::move(tree).error();
+    if (Status checked = toml::tree_to_toml(*tree); !checked) return std::move(checked).error();
+    OutBuffer out(tree->node_count() * 12);
+    toml::write_toml_document(out, *tree);
+    return PyResult::from(str_from_utf8(out.data(), out.size()));
+}
 
 }  // namespace
 
