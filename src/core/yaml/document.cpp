@@ -64,14 +64,14 @@ private:
     std::vector<Range> stack_;
 };
 
-bool same_token(const DocNode& a, const DocNode& b) noexcept {
+bool same_token(const Document& doc, const DocNode& a, const DocNode& b) noexcept {
     if (a.kind() != b.kind()) return false;
     switch (a.kind()) {
         case NodeKind::Boolean: return a.boolean == b.boolean;
         case NodeKind::Integer: return a.integer == b.integer;
         case NodeKind::Float: return a.real == b.real || (std::isnan(a.real) && std::isnan(b.real));
         case NodeKind::String:
-        case NodeKind::TagName: return a.size() == b.size() && std::memcmp(a.text, b.text, a.size()) == 0;
+        case NodeKind::TagName: return doc.str(a) == doc.str(b);
         default: return true;  // Null, BadValue, and collections (their children follow)
     }
 }
@@ -94,7 +94,7 @@ std::uint64_t hash_bytes(const char* p, std::size_t size, std::uint64_t seed) no
     return mum(h ^ tail, 0xA0761D6478BD642FULL);
 }
 
-std::uint64_t token_hash(const DocNode& node, std::uint64_t seed) noexcept {
+std::uint64_t token_hash(const Document& doc, const DocNode& node, std::uint64_t seed) noexcept {
     const std::uint64_t kind = static_cast<std::uint64_t>(node.kind()) + 1;
     switch (node.kind()) {
         case NodeKind::Boolean: return mum(seed ^ kind, kMul + node.boolean);
@@ -108,7 +108,10 @@ std::uint64_t token_hash(const DocNode& node, std::uint64_t seed) noexcept {
             return mum(seed ^ kind, bits ^ kMul);
         }
         case NodeKind::String:
-        case NodeKind::TagName: return hash_bytes(node.text, node.size(), seed ^ kind);
+        case NodeKind::TagName: {
+            const std::string_view text = doc.str(node);
+            return hash_bytes(text.data(), text.size(), seed ^ kind);
+        }
         default: return mum(seed ^ kind, kMul);
     }
 }
@@ -120,7 +123,7 @@ bool keys_equal(const Document& doc, std::uint64_t a, std::uint64_t b) {
     const std::uint64_t rb = doc.resolve(b);
     const DocNode& na = doc.nodes[ra];
     const DocNode& nb = doc.nodes[rb];
-    if (!na.has_span() || !nb.has_span()) return same_token(na, nb);
+    if (!na.has_span() || !nb.has_span()) return same_token(doc, na, nb);
     if (na.kind() != nb.kind()) return false;
     Walker wa(doc, a), wb(doc, b);
     while (true) {
@@ -130,18 +133,18 @@ bool keys_equal(const Document& doc, std::uint64_t a, std::uint64_t b) {
         if (more_a != more_b) return false;
         if (!more_a) return true;
         if ((x == kEndToken) != (y == kEndToken)) return false;
-        if (x != kEndToken && !same_token(doc.nodes[x], doc.nodes[y])) return false;
+        if (x != kEndToken && !same_token(doc, doc.nodes[x], doc.nodes[y])) return false;
     }
 }
 
 std::uint64_t key_hash(const Document& doc, std::uint64_t index, std::uint64_t seed) {
     const DocNode& node = doc.nodes[doc.resolve(index)];
-    if (!node.has_span()) return token_hash(node, seed);
+    if (!node.has_span()) return token_hash(doc, node, seed);
     std::uint64_t h = seed;
     Walker walk(doc, index);
     std::uint64_t token;
     while (walk.next(token)) {
-        h = mum(h ^ (token == kEndToken ? kMul : token_hash(doc.nodes[token], seed)), kMul);
+        h = mum(h ^ (token == kEndToken ? kMul : token_hash(doc, doc.nodes[token], seed)), kMul);
     }
     return h;
 }
@@ -178,7 +181,7 @@ public:
                 return;
             case NodeKind::String:
                 out += "Value(String(";
-                quoted(n.str());
+                quoted(doc_.str(n));
                 out += "))";
                 return;
             case NodeKind::BadValue: out += "BadValue"; return;
@@ -212,7 +215,7 @@ public:
             }
             case NodeKind::Tagged:
                 out += "Tagged(";
-                quoted(doc_.nodes[resolved + 1].str());
+                quoted(doc_.str(doc_.nodes[resolved + 1]));
                 out += ", ";
                 node(resolved + 2, depth + 1);
                 out += ")";

@@ -3,8 +3,9 @@
 //
 // Layout. Like the config tree, a document is one flat pre-order array of
 // 16-byte nodes: a collection is followed by its subtree and records its span,
-// a mapping's children alternate key and value. Text lives in the document's
-// arena. Nothing is allocated per node.
+// a mapping's children alternate key and value. The text of all scalars lives
+// in one buffer (nodes hold offsets into it), which the config tree takes over
+// at the end, so a string is copied once. Nothing is allocated per node.
 //
 //  * A node written with a custom tag is a `Tagged` node followed by a
 //    `TagName` node (the tag's text) and then the node itself.
@@ -26,7 +27,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/tree/arena.hpp"
 
 namespace tabrix::yaml {
 
@@ -51,7 +51,7 @@ struct DocNode {
         bool boolean;
         std::int64_t integer;
         double real;
-        const char* text;
+        std::uint64_t offset;  // String, TagName: where the text starts in Document::text
         std::uint64_t span;
         std::uint64_t target;
     };
@@ -67,7 +67,6 @@ struct DocNode {
     bool has(std::uint64_t flag) const noexcept { return ((head >> 8) & flag) != 0; }
     void set(std::uint64_t flag) noexcept { head |= flag << 8; }
     std::uint64_t size() const noexcept { return head >> 16; }
-    std::string_view str() const noexcept { return {text, static_cast<std::size_t>(size())}; }
     bool has_span() const noexcept {
         const NodeKind k = kind();
         return k == NodeKind::Sequence || k == NodeKind::Mapping || k == NodeKind::Tagged;
@@ -78,9 +77,19 @@ static_assert(sizeof(DocNode) == 16);
 
 struct Document {
     std::vector<DocNode> nodes;
-    TextArena text;
+    std::string text;
     // Key node of an entry marked kKeyElsewhere -> the first key node it keeps.
     std::unordered_map<std::uint64_t, std::uint64_t> first_keys;
+
+    std::string_view str(const DocNode& node) const noexcept {
+        return {text.data() + node.offset, static_cast<std::size_t>(node.size())};
+    }
+    // Appends text for a String or TagName node; returns its offset.
+    std::uint64_t add_text(std::string_view value) {
+        const std::uint64_t offset = text.size();
+        text.append(value);
+        return offset;
+    }
 
     // The node an index stands for, through an alias.
     std::uint64_t resolve(std::uint64_t index) const noexcept {
@@ -103,6 +112,17 @@ struct Document {
 // element (mappings in order), tags by text, every BadValue equal to every
 // other. Aliases compare as the nodes they stand for.
 bool keys_equal(const Document& doc, std::uint64_t a, std::uint64_t b);
+
+// keys_equal with the common case, two scalars, inline.
+inline bool keys_equal_fast(const Document& doc, std::uint64_t a, std::uint64_t b) {
+    const DocNode& na = doc.nodes[doc.resolve(a)];
+    const DocNode& nb = doc.nodes[doc.resolve(b)];
+    if (na.kind() == NodeKind::String && nb.kind() == NodeKind::String) {
+        return na.size() == nb.size() && doc.str(na) == doc.str(nb);
+    }
+    if (na.kind() != nb.kind()) return false;
+    return keys_equal(doc, a, b);
+}
 
 // A hash consistent with keys_equal.
 std::uint64_t key_hash(const Document& doc, std::uint64_t index, std::uint64_t seed);

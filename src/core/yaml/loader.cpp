@@ -3,6 +3,7 @@
 #include <yaml.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -292,7 +293,7 @@ private:
                 return;
             case Scalar::Kind::String:
                 node.head = DocNode::make(NodeKind::String, text.size());
-                node.text = doc_.text.copy(text);
+                node.offset = doc_.add_text(text);
                 return;
             case Scalar::Kind::Bad:
                 node.head = DocNode::make(NodeKind::BadValue);
@@ -307,7 +308,7 @@ private:
         wrapper.span = span;
         DocNode& name = doc_.nodes.emplace_back();
         name.head = DocNode::make(NodeKind::TagName, tag.size());
-        name.text = doc_.text.copy(tag);
+        name.offset = doc_.add_text(tag);
     }
 
     void set_anchor(std::uint64_t anchor, std::uint64_t index) {
@@ -333,10 +334,14 @@ private:
 
     // A new entry whose key node is at `key` (its value follows it): an
     // equal live key makes the older entry dead, and the new one, last in
-    // order, keeps the older entry's first key node.
+    // order, keeps the older entry's first key node. Small mappings compare
+    // keys one by one; larger ones keep a hash table of their keys.
     void add_entry(Frame& frame, std::uint64_t key) {
-        const std::uint64_t hash = key_hash(doc_, key, seed_);
-        const std::size_t found = find(frame, key, hash);
+        // In a small mapping the slot holds the key's fingerprint, in a large
+        // one its hash.
+        const bool hashed = !frame.table.empty();
+        const std::uint64_t hash = hashed ? key_hash(doc_, key, seed_) : fingerprint(key);
+        const std::size_t found = hashed ? find_hashed(frame, key, hash) : find_linear(frame, key, hash);
         if (found != kNotFound) {
             const std::uint64_t old = keys_[found].index;
             const std::uint64_t first = doc_.entry_key(old);
@@ -349,24 +354,41 @@ private:
         }
         keys_.push_back(KeySlot{key, hash});
         const std::size_t count = keys_.size() - frame.keys_begin;
-        if (!frame.table.empty()) {
+        if (hashed) {
             table_insert(frame, count - 1);
         } else if (count > kLinearKeys) {
+            for (std::size_t p = frame.keys_begin; p < keys_.size(); ++p) {
+                keys_[p].hash = key_hash(doc_, keys_[p].index, seed_);
+            }
             rebuild(frame, 64);
         }
         const DocNode& resolved = doc_.nodes[doc_.resolve(key)];
-        if (resolved.kind() == NodeKind::String && resolved.str() == "<<") doc_.nodes[frame.node].set(DocNode::kMergeKey);
+        if (resolved.kind() == NodeKind::String && doc_.str(resolved) == "<<") {
+            doc_.nodes[frame.node].set(DocNode::kMergeKey);
+        }
     }
 
     static constexpr std::size_t kNotFound = ~std::size_t{0};
 
-    std::size_t find(const Frame& frame, std::uint64_t key, std::uint64_t hash) const {
-        if (frame.table.empty()) {
-            for (std::size_t p = frame.keys_begin; p < keys_.size(); ++p) {
-                if (keys_[p].hash == hash && keys_equal(doc_, keys_[p].index, key)) return p;
-            }
-            return kNotFound;
+    // Equal keys have equal fingerprints: a string's length and first
+    // bytes, one constant for every other kind.
+    std::uint64_t fingerprint(std::uint64_t key) const noexcept {
+        const DocNode& node = doc_.nodes[doc_.resolve(key)];
+        if (node.kind() != NodeKind::String) return 1;
+        const std::string_view text = doc_.str(node);
+        std::uint64_t bytes = 0;
+        std::memcpy(&bytes, text.data(), std::min<std::size_t>(text.size(), 6));
+        return (bytes << 16) ^ text.size();
+    }
+
+    std::size_t find_linear(const Frame& frame, std::uint64_t key, std::uint64_t print) const {
+        for (std::size_t p = frame.keys_begin; p < keys_.size(); ++p) {
+            if (keys_[p].hash == print && keys_equal_fast(doc_, keys_[p].index, key)) return p;
         }
+        return kNotFound;
+    }
+
+    std::size_t find_hashed(const Frame& frame, std::uint64_t key, std::uint64_t hash) const {
         const std::size_t mask = frame.table.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
             const std::uint64_t entry = frame.table[i];
@@ -408,7 +430,13 @@ private:
 
 class Loader {
 public:
-    Loader(std::string_view text, bool count_nodes) : text_(text), count_nodes_(count_nodes), builder_(doc_) {}
+    Loader(std::string_view text, bool count_nodes) : text_(text), count_nodes_(count_nodes), builder_(doc_) {
+        // Room for the usual case, so that the buffers rarely move: scalar
+        // texts take at most about as many bytes as the text, and a node
+        // takes a few bytes of text at least.
+        doc_.text.reserve(text.size() + 32);
+        doc_.nodes.reserve(std::min<std::size_t>(text.size() / 4 + 16, std::size_t{1} << 23));
+    }
 
     Result<ConfigTree> run() {
         Parser parser(text_);
@@ -428,7 +456,7 @@ public:
         if (documents_ != 1) {
             return value_error("expected exactly one YAML document, found " + std::to_string(documents_));
         }
-        return to_config_tree(doc_, root_, kNodeBudget);
+        return to_config_tree(std::move(doc_), root_, kNodeBudget);
     }
 
 private:
@@ -518,7 +546,10 @@ private:
     // A new id for an anchor definition (0 for none); a redefined name gets
     // a new id, which later aliases of the name refer to.
     std::uint64_t define(const yaml_char_t* name) {
-        if (name == nullptr) return 0;
+        if (name == nullptr) [[likely]] return 0;
+        return define_name(name);
+    }
+    [[gnu::noinline]] std::uint64_t define_name(const yaml_char_t* name) {
         const std::uint64_t id = ++anchor_count_;
         anchor_ids_[std::string(view(name))] = id;
         return id;
@@ -544,7 +575,7 @@ Result<ConfigTree> load(std::string_view text) {
     // Byte order marks at the start, as many as there are.
     while (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     // Without an "&" the text has no anchor, so no alias can multiply nodes.
-    const bool has_anchor = std::memchr(text.data(), '&', text.size()) != nullptr;
+    const bool has_anchor = !text.empty() && std::memchr(text.data(), '&', text.size()) != nullptr;
     Loader loader(text, has_anchor);
     return loader.run();
 }

@@ -1,5 +1,6 @@
 #include "core/yaml/to_tree.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <memory>
@@ -69,7 +70,7 @@ public:
             case NodeKind::Boolean: out.add_bool(node.boolean); return Status();
             case NodeKind::Integer: out.add_int(node.integer); return Status();
             case NodeKind::Float: out.add_float(node.real); return Status();
-            case NodeKind::String: out.add_str(node.str()); return Status();
+            case NodeKind::String: out.add_str_view(doc_.str(node)); return Status();
             case NodeKind::Tagged: return convert(out, at + 2, depth);  // the tag is dropped
             case NodeKind::Sequence: {
                 if (depth >= kMaxNesting) [[unlikely]] return recursion_error(std::string(kNestingMessage));
@@ -114,7 +115,11 @@ private:
                     if (!status) return status;
                     merges->sources.push_back(source.finish());
                 } else {
-                    out.add_str(text);
+                    if (k.kind() == NodeKind::String || k.kind() == NodeKind::Null || k.kind() == NodeKind::Boolean) {
+                        out.add_str_view(text);  // the document's text or static text
+                    } else {
+                        out.add_str(text);
+                    }
                     Status status = convert(out, value, depth + 1);
                     if (!status) return status;
                     if (merges) {
@@ -184,7 +189,7 @@ private:
                 scratch_.assign(text.data(), text.size());
                 return scratch_;
             }
-            default: return key.str();
+            default: return doc_.str(key);
         }
     }
 
@@ -196,11 +201,16 @@ private:
 
 }  // namespace
 
-Result<ConfigTree> to_config_tree(const Document& doc, std::uint64_t root, std::uint64_t budget) {
+Result<ConfigTree> to_config_tree(Document&& doc, std::uint64_t root, std::uint64_t budget) {
+    // Str nodes point into the document's text, which the tree keeps: it
+    // must be on the heap before any pointer is taken, so that moving the
+    // string into the tree does not move its characters.
+    if (doc.text.capacity() < 32) doc.text.reserve(32);
     TreeBuilder out(std::min<std::size_t>(doc.nodes.size(), 2 * budget + 1));
     Converter converter(doc, budget);
     Status status = converter.convert(out, root, 0);
     if (!status) return std::move(status).error();
+    out.keep_source(std::move(doc.text));
     return out.finish();
 }
 

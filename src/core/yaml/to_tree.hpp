@@ -10,9 +10,9 @@
 
 namespace tabrix::yaml {
 
-// Converts the node at `root`. Fails with "node budget exceeded (alias
+// Converts the node at `root`; the tree takes over the document's text. Fails with "node budget exceeded (alias
 // expansion?)" after `budget` nodes, "non-scalar YAML mapping key: {node}",
 // "unsupported YAML node: BadValue", or a RecursionError past kMaxNesting.
-Result<ConfigTree> to_config_tree(const Document& doc, std::uint64_t root, std::uint64_t budget);
+Result<ConfigTree> to_config_tree(Document&& doc, std::uint64_t root, std::uint64_t budget);
 
 }  // namespace tabrix::yaml
