@@ -158,8 +158,7 @@ public:
     void node(std::uint64_t index, int depth) {
         if (cut_) return;
         if (out.size() > kMaxSize || depth > kMaxDepth) {
-            out += "...";
-            cut_ = true;
+            cut();
             return;
         }
         const std::uint64_t resolved = doc_.resolve(index);
@@ -255,9 +254,8 @@ private:
         for (const char ch : text) {
             const unsigned char c = static_cast<unsigned char>(ch);
             if (out.size() > kMaxSize * 2 && (c & 0xC0) != 0x80) {
-                out += "...";
-                cut_ = true;
-                break;
+                cut();
+                return;
             }
             switch (c) {
                 case '"': out += "\\\""; break;
@@ -276,11 +274,28 @@ private:
                     }
             }
         }
-        if (!cut_) out += '"';
+        out += '"';
     }
 
+    // Ends the rendering here: what the callers append afterwards is
+    // dropped by finish().
+    void cut() {
+        if (cut_) return;
+        out += "...";
+        cut_ = true;
+        cut_at_ = out.size();
+    }
+
+public:
+    std::string finish() {
+        if (cut_) out.resize(cut_at_);
+        return std::move(out);
+    }
+
+private:
     const Document& doc_;
     bool cut_ = false;
+    std::size_t cut_at_ = 0;
 };
 
 }  // namespace
@@ -288,7 +303,7 @@ private:
 std::string render_node(const Document& doc, std::uint64_t index) {
     Renderer renderer(doc);
     renderer.node(index, 0);
-    return std::move(renderer.out);
+    return renderer.finish();
 }
 
 }  // namespace tabrix::yaml

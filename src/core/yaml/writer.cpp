@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "core/number/float_text.hpp"
 #include "core/text/unicode.hpp"
@@ -271,7 +272,9 @@ private:
         const Node* child = map->first_child();
         for (std::uint64_t i = 0; i < map->size(); ++i) {
             if (i > 0 || pad_first) out_.fill(' ', indent);
+            const std::size_t key_start = out_.size();
             string(child->str());
+            if (out_.size() - key_start > kMaxImplicitKey) [[unlikely]] explicit_key(key_start, indent);
             const Node* value = child + 1;
             switch (value->kind()) {
                 case Kind::List:
@@ -300,6 +303,23 @@ private:
             }
         }
         return child;
+    }
+
+    // A key of more than 1024 characters cannot stand before ":" on its own:
+    // it is written as an explicit key, "? key", and its ":" goes on the
+    // next line at the key's indentation.
+    static constexpr std::size_t kMaxImplicitKey = 1024;
+
+    [[gnu::cold]] void explicit_key(std::size_t key_start, std::size_t indent) {
+        const std::size_t length = out_.size() - key_start;
+        if (utf8::count_chars(std::string_view(out_.data() + key_start, length)) <= kMaxImplicitKey) return;
+        char* const base = out_.room(2) - out_.size();
+        std::memmove(base + key_start + 2, base + key_start, length);
+        base[key_start] = '?';
+        base[key_start + 1] = ' ';
+        out_.commit(2);
+        out_.push('\n');
+        out_.fill(' ', indent);
     }
 
     void scalar(const Node* node) {
