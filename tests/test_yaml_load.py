@@ -310,6 +310,15 @@ def test_merge_keys(text, expected):
     assert list(yaml.loads(text)) == list(expected)
 
 
+def test_merge_keys_compare_whole_key_texts():
+    text = "".join(f"{i}: x\n" for i in range(40)) + "<<: {5: m, 41: n, 2.5: o, '1.0': q}\n2.5: p\n1.0: r"
+    expected = {str(i): "x" for i in range(40)} | {"2.5": "p", "41": "n", "1.0": "q"}
+    expected["1"] = "r"  # 1.0 is a key of its own with the text of 1
+    result = yaml.loads(text)
+    assert result == expected and list(result)[-3:] == ["2.5", "41", "1.0"]
+    assert yaml.loads('<<: {"a\\0b": 1, a: 2, "a\\0c": 4}\n"a\\0b": 3') == {"a\0b": 3, "a": 2, "a\0c": 4}
+
+
 def test_merge_source_errors_surface():
     with pytest.raises(ValueError, match=r"^unsupported YAML node: BadValue$"):
         yaml.loads("<<: {a: !!int x}")

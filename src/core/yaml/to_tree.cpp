@@ -11,6 +11,7 @@
 
 #include "core/number/float_text.hpp"
 #include "core/text/out_buffer.hpp"
+#include "core/tree/arena.hpp"
 
 namespace tabrix::yaml {
 
@@ -49,11 +50,12 @@ const Node* append_copy(TreeBuilder& out, const Node* node) {
     return node + 1;
 }
 
-// Key texts of one mapping with merge keys, for the merge step.
+// One mapping with merge keys: its converted merge sources and the key
+// texts of its entries so far.
 struct MergeState {
     std::vector<ConfigTree> sources;
     std::unordered_set<std::string_view> keys;
-    std::vector<std::string> owned;  // texts made for number keys
+    TextArena texts;  // copies of the key texts, which stay put
 };
 
 class Converter {
@@ -105,15 +107,11 @@ private:
             if (!doc_.nodes[key].has(DocNode::kDeadEntry)) {
                 const std::uint64_t key_node = doc_.entry_key(key);
                 const DocNode& k = doc_.nodes[doc_.resolve(key_node)];
-                if (!k.is_value()) [[unlikely]] {
-                    return value_error("non-scalar YAML mapping key: " + render_node(doc_, key_node));
-                }
+                if (!k.is_value()) [[unlikely]] return non_scalar_key(key_node);
                 const std::string_view text = key_text(k);
                 if (merges && text == "<<" && is_collection(value)) {
-                    TreeBuilder source;
-                    Status status = convert(source, value, depth + 1);
+                    Status status = add_merge_source(value, depth, *merges);
                     if (!status) return status;
-                    merges->sources.push_back(source.finish());
                 } else {
                     if (k.kind() == NodeKind::String || k.kind() == NodeKind::Null || k.kind() == NodeKind::Boolean) {
                         out.add_str_view(text);  // the document's text or static text
@@ -122,14 +120,7 @@ private:
                     }
                     Status status = convert(out, value, depth + 1);
                     if (!status) return status;
-                    if (merges) {
-                        if (k.kind() == NodeKind::Integer || k.kind() == NodeKind::Float) {
-                            merges->owned.emplace_back(text);
-                            merges->keys.insert(merges->owned.back());
-                        } else {
-                            merges->keys.insert(text);
-                        }
-                    }
+                    if (merges) merges->keys.insert(std::string_view(merges->texts.copy(text), text.size()));
                 }
             }
             key = after;
@@ -140,6 +131,19 @@ private:
         }
         out.end_map();
         return Status();
+    }
+
+    // The value of a "<<" key, converted on its own for the merge step.
+    [[gnu::noinline]] Status add_merge_source(std::uint64_t value, std::size_t depth, MergeState& merges) {
+        TreeBuilder source;
+        Status status = convert(source, value, depth + 1);
+        if (!status) return status;
+        merges.sources.push_back(source.finish());
+        return Status();
+    }
+
+    [[gnu::cold, gnu::noinline]] Error non_scalar_key(std::uint64_t key) const {
+        return value_error("non-scalar YAML mapping key: " + render_node(doc_, key));
     }
 
     // Appends the entries of a merge source whose key text is not present yet.
@@ -181,16 +185,18 @@ private:
                 char* end = std::to_chars(digits_, digits_ + sizeof digits_, key.integer).ptr;
                 return {digits_, static_cast<std::size_t>(end - digits_)};
             }
-            case NodeKind::Float: {
-                if (std::isnan(key.real)) return "NaN";
-                if (std::isinf(key.real)) return key.real < 0 ? "-inf" : "inf";
-                OutBuffer text;
-                write_float_positional(text, key.real);
-                scratch_.assign(text.data(), text.size());
-                return scratch_;
-            }
+            case NodeKind::Float: return float_key_text(key.real);
             default: return doc_.str(key);
         }
+    }
+
+    [[gnu::noinline]] std::string_view float_key_text(double value) {
+        if (std::isnan(value)) return "NaN";
+        if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+        OutBuffer text;
+        write_float_positional(text, value);
+        scratch_.assign(text.data(), text.size());
+        return scratch_;
     }
 
     const Document& doc_;
