@@ -223,8 +223,9 @@ public:
         if (tagged && !tag.starts_with(kCoreTagPrefix)) push_tag(tag, 0);
         const std::uint64_t node = doc_.nodes.size();
         doc_.nodes.push_back(DocNode{DocNode::make(mapping ? NodeKind::Mapping : NodeKind::Sequence), {}});
+        // Its anchor gets its node only at the end: an alias met before that
+        // is a bad value.
         frames_.push_back(Frame{node, slot, anchor, kNone, keys_.size(), mapping, {}});
-        if (anchor) set_anchor(anchor, kNone);  // an alias to it now is a bad value
     }
 
     void end() {
