@@ -14,28 +14,29 @@ namespace tabrix::yaml {
 // The value a scalar's text resolves to.
 struct Scalar {
     enum class Kind : std::uint8_t { Null, Boolean, Integer, Float, String, Bad };
-    Kind kind = Kind::String;
+    Kind kind;
     union {
         bool boolean;
         std::int64_t integer;
-        double real = 0.0;
+        double real;
     };
 
-    static Scalar null() noexcept { return Scalar{Kind::Null}; }
-    static Scalar string() noexcept { return Scalar{Kind::String}; }
-    static Scalar bad() noexcept { return Scalar{Kind::Bad}; }
+    explicit Scalar(Kind k) noexcept : kind(k), real(0.0) {}
+    static Scalar null() noexcept { return Scalar(Kind::Null); }
+    static Scalar string() noexcept { return Scalar(Kind::String); }
+    static Scalar bad() noexcept { return Scalar(Kind::Bad); }
     static Scalar of_bool(bool value) noexcept {
-        Scalar s{Kind::Boolean};
+        Scalar s(Kind::Boolean);
         s.boolean = value;
         return s;
     }
     static Scalar of_int(std::int64_t value) noexcept {
-        Scalar s{Kind::Integer};
+        Scalar s(Kind::Integer);
         s.integer = value;
         return s;
     }
     static Scalar of_float(double value) noexcept {
-        Scalar s{Kind::Float};
+        Scalar s(Kind::Float);
         s.real = value;
         return s;
     }
