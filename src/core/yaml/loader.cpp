@@ -371,15 +371,26 @@ private:
 
     static constexpr std::size_t kNotFound = ~std::size_t{0};
 
-    // Equal keys have equal fingerprints: a string's length and first
-    // bytes, one constant for every other kind.
+    // Equal keys have equal fingerprints: a string's length with its first
+    // and last four bytes, one constant for every other kind.
     std::uint64_t fingerprint(std::uint64_t key) const noexcept {
         const DocNode& node = doc_.nodes[doc_.resolve(key)];
         if (node.kind() != NodeKind::String) return 1;
         const std::string_view text = doc_.str(node);
-        std::uint64_t bytes = 0;
-        std::memcpy(&bytes, text.data(), std::min<std::size_t>(text.size(), 6));
-        return (bytes << 16) ^ text.size();
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+        const std::size_t size = text.size();
+        std::uint64_t bytes;
+        if (size >= 4) {
+            std::uint32_t head, tail;
+            std::memcpy(&head, p, 4);
+            std::memcpy(&tail, p + size - 4, 4);
+            bytes = (std::uint64_t{head} << 32) | tail;
+        } else if (size > 0) {
+            bytes = (std::uint64_t{p[0]} << 16) | (std::uint64_t{p[size / 2]} << 8) | p[size - 1];
+        } else {
+            bytes = 0;
+        }
+        return bytes ^ (std::uint64_t{size} * 0x9E3779B97F4A7C15ULL);
     }
 
     std::size_t find_linear(const Frame& frame, std::uint64_t key, std::uint64_t print) const {

@@ -58,43 +58,46 @@ struct MergeState {
     TextArena texts;  // copies of the key texts, which stay put
 };
 
+// Converts document nodes, counting each against the budget. The walks
+// return false on failure, with the error in `error`.
 class Converter {
 public:
     Converter(const Document& doc, std::uint64_t budget) : doc_(doc), budget_(budget) {}
 
-    Status convert(TreeBuilder& out, std::uint64_t index, std::size_t depth) {
-        if (budget_ == 0) [[unlikely]] return value_error("node budget exceeded (alias expansion?)");
+    bool convert(TreeBuilder& out, std::uint64_t index, std::size_t depth) {
+        if (budget_ == 0) [[unlikely]] return fail(value_error("node budget exceeded (alias expansion?)"));
         --budget_;
         const std::uint64_t at = doc_.resolve(index);
         const DocNode& node = doc_.nodes[at];
         switch (node.kind()) {
-            case NodeKind::Null: out.add_null(); return Status();
-            case NodeKind::Boolean: out.add_bool(node.boolean); return Status();
-            case NodeKind::Integer: out.add_int(node.integer); return Status();
-            case NodeKind::Float: out.add_float(node.real); return Status();
-            case NodeKind::String: out.add_str_view(doc_.str(node)); return Status();
+            case NodeKind::Null: out.add_null(); return true;
+            case NodeKind::Boolean: out.add_bool(node.boolean); return true;
+            case NodeKind::Integer: out.add_int(node.integer); return true;
+            case NodeKind::Float: out.add_float(node.real); return true;
+            case NodeKind::String: out.add_str_view(doc_.str(node)); return true;
             case NodeKind::Tagged: return convert(out, at + 2, depth);  // the tag is dropped
             case NodeKind::Sequence: {
-                if (depth >= kMaxNesting) [[unlikely]] return recursion_error(std::string(kNestingMessage));
+                if (depth >= kMaxNesting) [[unlikely]] return fail(recursion_error(std::string(kNestingMessage)));
                 out.begin_list();
                 const std::uint64_t end = at + node.span;
                 for (std::uint64_t child = at + 1; child < end; child = doc_.next(child)) {
-                    Status status = convert(out, child, depth + 1);
-                    if (!status) return status;
+                    if (!convert(out, child, depth + 1)) return false;
                 }
                 out.end_list();
-                return Status();
+                return true;
             }
             case NodeKind::Mapping:
-                if (depth >= kMaxNesting) [[unlikely]] return recursion_error(std::string(kNestingMessage));
+                if (depth >= kMaxNesting) [[unlikely]] return fail(recursion_error(std::string(kNestingMessage)));
                 return mapping(out, at, depth);
             default:
-                return value_error("unsupported YAML node: BadValue");
+                return fail(value_error("unsupported YAML node: BadValue"));
         }
     }
 
+    Error error;
+
 private:
-    Status mapping(TreeBuilder& out, std::uint64_t at, std::size_t depth) {
+    bool mapping(TreeBuilder& out, std::uint64_t at, std::size_t depth) {
         const DocNode& node = doc_.nodes[at];
         // Kept off the stack: this frame recurses once per nesting level.
         std::unique_ptr<MergeState> merges;
@@ -110,16 +113,14 @@ private:
                 if (!k.is_value()) [[unlikely]] return non_scalar_key(key_node);
                 const std::string_view text = key_text(k);
                 if (merges && text == "<<" && is_collection(value)) {
-                    Status status = add_merge_source(value, depth, *merges);
-                    if (!status) return status;
+                    if (!add_merge_source(value, depth, *merges)) return false;
                 } else {
                     if (k.kind() == NodeKind::String || k.kind() == NodeKind::Null || k.kind() == NodeKind::Boolean) {
                         out.add_str_view(text);  // the document's text or static text
                     } else {
                         out.add_str(text);
                     }
-                    Status status = convert(out, value, depth + 1);
-                    if (!status) return status;
+                    if (!convert(out, value, depth + 1)) return false;
                     if (merges) merges->keys.insert(std::string_view(merges->texts.copy(text), text.size()));
                 }
             }
@@ -130,20 +131,24 @@ private:
             for (const ConfigTree& source : merges->sources) merge(out, &source.root(), *merges);
         }
         out.end_map();
-        return Status();
+        return true;
+    }
+
+    [[gnu::cold, gnu::noinline]] bool fail(Error failure) {
+        error = std::move(failure);
+        return false;
     }
 
     // The value of a "<<" key, converted on its own for the merge step.
-    [[gnu::noinline]] Status add_merge_source(std::uint64_t value, std::size_t depth, MergeState& merges) {
+    [[gnu::noinline]] bool add_merge_source(std::uint64_t value, std::size_t depth, MergeState& merges) {
         TreeBuilder source;
-        Status status = convert(source, value, depth + 1);
-        if (!status) return status;
+        if (!convert(source, value, depth + 1)) return false;
         merges.sources.push_back(source.finish());
-        return Status();
+        return true;
     }
 
-    [[gnu::cold, gnu::noinline]] Error non_scalar_key(std::uint64_t key) const {
-        return value_error("non-scalar YAML mapping key: " + render_node(doc_, key));
+    [[gnu::cold, gnu::noinline]] bool non_scalar_key(std::uint64_t key) {
+        return fail(value_error("non-scalar YAML mapping key: " + render_node(doc_, key)));
     }
 
     // Appends the entries of a merge source whose key text is not present yet.
@@ -214,8 +219,7 @@ Result<ConfigTree> to_config_tree(Document&& doc, std::uint64_t root, std::uint6
     if (doc.text.capacity() < 32) doc.text.reserve(32);
     TreeBuilder out(std::min<std::size_t>(doc.nodes.size(), 2 * budget + 1));
     Converter converter(doc, budget);
-    Status status = converter.convert(out, root, 0);
-    if (!status) return std::move(status).error();
+    if (!converter.convert(out, root, 0)) return std::move(converter.error);
     out.keep_source(std::move(doc.text));
     return out.finish();
 }
