@@ -124,6 +124,18 @@ def test_merge_key_text_is_written_plain():
     assert yaml.dumps({"<<": 1}) == "<<: 1\n"
 
 
+def test_deep_nesting():
+    value = "x"
+    for _ in range(120):  # 240 collections: within the loader's 255
+        value = {"k": [value]}
+    out = yaml.dumps(value)
+    assert out.splitlines()[-1] == " " * 238 + "- x"
+    assert yaml.loads(out) == value
+    for _ in range(400):
+        value = [value]
+    assert yaml.dumps(value).startswith("- " * 400 + "k:\n")
+
+
 def test_dumps_rejects_what_a_config_tree_cannot_hold():
     with pytest.raises(TypeError, match="^cannot represent bytes in a config tree$"):
         yaml.dumps({"a": b"x"})

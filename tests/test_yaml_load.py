@@ -75,6 +75,8 @@ def test_plain_scalar_resolution(text, expected):
         ("!!int '12'", "12"), ("!!float \"1\"", "1"), ("!!bool 'x'", "x"),
         ("!<tag:yaml.org,2002:int> 7", 7),
         ("!custom 12", 12), ("!custom '12'", "12"), ("!custom true", True), ("! 12", 12), ("!custom ~", None),
+        # An empty node reads as the text "~", tagged or not.
+        ("!!str", "~"), ("!!null", None), ("!custom", None), ("a: !!str\nb: !!null", {"a": "~", "b": None}),
     ],
 )
 def test_quoted_block_and_tagged_scalars(text, expected):
@@ -449,6 +451,18 @@ def test_loads_takes_str_only():
     with pytest.raises(TypeError, match="'bytes' object is not an instance of 'str'"):
         yaml.loads(b"a: 1")
     assert yaml.loads(data="a: 1") == {"a": 1}
+
+
+def test_threads_load_at_once():
+    from concurrent.futures import ThreadPoolExecutor
+
+    texts = [f"n: {i}\nitems: [" + ", ".join(str(j) for j in range(i * 100)) + "]\nref: &r {a: 1}\nm: {<<: *r}"
+             for i in range(16)]
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(yaml.loads, texts * 4))
+    for i, result in enumerate(results):
+        n = i % 16
+        assert result == {"n": n, "items": list(range(n * 100)), "ref": {"a": 1}, "m": {"a": 1}}
 
 
 def test_example_config_loads(pytestconfig):
