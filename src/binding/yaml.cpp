@@ -1,13 +1,36 @@
 // yaml.loads and yaml.dumps.
+#include <optional>
+#include <string>
+
 #include "binding/functions.hpp"
+#include "binding/text.hpp"
+#include "binding/tree_convert.hpp"
+#include "core/yaml/loader.hpp"
+#include "core/yaml/writer.hpp"
 
 namespace tabrix::py {
 
 namespace {
 
-PyResult loads(PyObject*, Text) { return not_available("yaml", "loads"); }
+PyResult loads(PyObject*, Text data) {
+    std::string buffer(data.utf8);  // private copy, read without the lock
+    std::optional<Result<ConfigTree>> tree;
+    {
+        WithoutGil unlocked;
+        tree.emplace(yaml::load(buffer));
+        std::string().swap(buffer);
+    }
+    if (!*tree) return std::move(*tree).error();
+    return tree_to_python(tree->value());
+}
 
-PyResult dumps(PyObject*, PyObject*) { return not_available("yaml", "dumps"); }
+PyResult dumps(PyObject*, PyObject* obj) {
+    Outcome<ConfigTree> tree = tree_from_python(obj);
+    if (!tree) return std::move(tree).error();
+    OutBuffer out(tree->node_count() * 12);
+    yaml::write_yaml(out, *tree);
+    return PyResult::from(str_from_utf8(out.data(), out.size()));
+}
 
 }  // namespace
 

@@ -1,0 +1,43 @@
+"""YAML: loading and writing a generated ~1 MB block-style config, against
+PyYAML's libyaml-based CSafeLoader and CSafeDumper (Debian's python3-yaml)."""
+
+from __future__ import annotations
+
+import marshal
+
+import yaml as pyyaml
+from documents import config_document
+from harness import Case
+from tabrix._native import yaml
+
+
+def yaml_config(target_bytes: int = 1_000_000) -> tuple[dict, str]:
+    """The config value and its block-style YAML text of about `target_bytes`."""
+    doc = config_document(target_bytes=target_bytes, seed=13)
+    text = yaml.dumps(doc)
+    # The text means the same to both loaders, so both do the same job.
+    assert pyyaml.load(text, Loader=pyyaml.CSafeLoader) == doc == yaml.loads(text)
+    return doc, text
+
+
+def cases() -> list[Case]:
+    doc, text = yaml_config()
+    blob = marshal.dumps(doc)
+    size = len(text.encode())
+    return [
+        Case(
+            "yaml.loads 1 MB",
+            lambda: yaml.loads(text),
+            {"CSafeLoader": lambda: pyyaml.load(text, Loader=pyyaml.CSafeLoader)},
+            size_bytes=size,
+            floor=lambda: marshal.loads(blob),
+            target="40x CSafeLoader",
+        ),
+        Case(
+            "yaml.dumps 1 MB",
+            lambda: yaml.dumps(doc),
+            {"CSafeDumper": lambda: pyyaml.dump(doc, Dumper=pyyaml.CSafeDumper, sort_keys=False, allow_unicode=True)},
+            size_bytes=size,
+            target="30x CSafeDumper",
+        ),
+    ]

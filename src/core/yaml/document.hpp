@@ -1,0 +1,135 @@
+// The YAML document node, built from the parser's events before it becomes a
+// config tree.
+//
+// Layout. Like the config tree, a document is one flat pre-order array of
+// 16-byte nodes: a collection is followed by its subtree and records its span,
+// a mapping's children alternate key and value. The text of all scalars lives
+// in one buffer (nodes hold offsets into it), which the config tree takes over
+// at the end, so a string is copied once. Nothing is allocated per node.
+//
+//  * A node written with a custom tag is a `Tagged` node followed by a
+//    `TagName` node (the tag's text) and then the node itself.
+//  * An alias is an `Alias` node holding the index of the anchored node,
+//    which is complete and earlier in the array and never changes again: the
+//    alias stands for a copy of it, and the copy is made only when the
+//    document becomes a config tree, where the node budget bounds it.
+//  * A repeated mapping key (equal by the YAML key rules) does not remove
+//    anything: the earlier entry is marked dead (`kDeadEntry` on its key
+//    node) and the new entry, physically last, is marked `kKeyElsewhere`:
+//    it keeps the first key node of the entry, found in `first_keys`.
+//    These two flags are read only on the key positions of a mapping walk,
+//    never on a node reached through an alias.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+
+namespace tabrix::yaml {
+
+enum class NodeKind : std::uint8_t {
+    Null,
+    Boolean,
+    Integer,
+    Float,
+    String,
+    BadValue,  // a value that cannot be determined ("!!int abc", an alias to an open node)
+    Sequence,  // payload: span
+    Mapping,   // payload: span
+    Tagged,    // payload: span (itself, its TagName and the tagged node)
+    TagName,   // text: the tag of the Tagged node before it
+    Alias,     // payload: index of the anchored node
+};
+
+struct DocNode {
+    // Low 8 bits: kind. Next 8 bits: flags. Upper 48 bits: text length.
+    std::uint64_t head;
+    union {
+        bool boolean;
+        std::int64_t integer;
+        double real;
+        std::uint64_t offset;  // String, TagName: where the text starts in Document::text
+        std::uint64_t span;
+        std::uint64_t target;
+    };
+
+    static constexpr std::uint64_t kDeadEntry = 1;    // key node of a replaced entry
+    static constexpr std::uint64_t kKeyElsewhere = 2;  // key node of an entry that keeps an earlier key
+    static constexpr std::uint64_t kMergeKey = 4;      // on a Mapping: a key is the string "<<"
+
+    static std::uint64_t make(NodeKind kind, std::uint64_t size = 0) noexcept {
+        return static_cast<std::uint64_t>(kind) | (size << 16);
+    }
+    NodeKind kind() const noexcept { return static_cast<NodeKind>(head & 0xFF); }
+    bool has(std::uint64_t flag) const noexcept { return ((head >> 8) & flag) != 0; }
+    void set(std::uint64_t flag) noexcept { head |= flag << 8; }
+    std::uint64_t size() const noexcept { return head >> 16; }
+    bool has_span() const noexcept {
+        const NodeKind k = kind();
+        return k == NodeKind::Sequence || k == NodeKind::Mapping || k == NodeKind::Tagged;
+    }
+    bool is_value() const noexcept { return kind() <= NodeKind::String; }
+};
+static_assert(sizeof(DocNode) == 16);
+
+struct Document {
+    std::vector<DocNode> nodes;
+    std::string text;
+    // Key node of an entry marked kKeyElsewhere -> the first key node it keeps.
+    std::unordered_map<std::uint64_t, std::uint64_t> first_keys;
+
+    std::string_view str(const DocNode& node) const noexcept {
+        return {text.data() + node.offset, static_cast<std::size_t>(node.size())};
+    }
+    // Appends text for a String or TagName node; returns its offset.
+    std::uint64_t add_text(std::string_view value) {
+        const std::uint64_t offset = text.size();
+        text.append(value);
+        return offset;
+    }
+
+    // The node an index stands for, through an alias.
+    std::uint64_t resolve(std::uint64_t index) const noexcept {
+        while (nodes[index].kind() == NodeKind::Alias) index = nodes[index].target;
+        return index;
+    }
+    // The index after the subtree at `index`.
+    std::uint64_t next(std::uint64_t index) const noexcept {
+        const DocNode& node = nodes[index];
+        return index + (node.has_span() ? node.span : 1);
+    }
+    // The key node that the entry whose key is at `index` uses.
+    std::uint64_t entry_key(std::uint64_t index) const {
+        return nodes[index].has(DocNode::kKeyElsewhere) ? first_keys.at(index) : index;
+    }
+};
+
+// Key equality of the YAML key rules: same kind and equal payload; strings by
+// bytes, floats numerically with NaN equal to NaN, collections element by
+// element (mappings in order), tags by text, every BadValue equal to every
+// other. Aliases compare as the nodes they stand for.
+bool keys_equal(const Document& doc, std::uint64_t a, std::uint64_t b);
+
+// keys_equal with the common case, two scalars, inline.
+inline bool keys_equal_fast(const Document& doc, std::uint64_t a, std::uint64_t b) {
+    const DocNode& na = doc.nodes[doc.resolve(a)];
+    const DocNode& nb = doc.nodes[doc.resolve(b)];
+    if (na.kind() == NodeKind::String && nb.kind() == NodeKind::String) {
+        return na.size() == nb.size() && doc.str(na) == doc.str(nb);
+    }
+    if (na.kind() != nb.kind()) return false;
+    return keys_equal(doc, a, b);
+}
+
+// A hash consistent with keys_equal.
+std::uint64_t key_hash(const Document& doc, std::uint64_t index, std::uint64_t seed);
+
+// A diagnostic rendering of a node for messages, such as
+// Sequence([Value(Integer(1)), Value(String("a"))]); long renderings are cut
+// short with "...".
+std::string render_node(const Document& doc, std::uint64_t index);
+
+}  // namespace tabrix::yaml

@@ -1,0 +1,595 @@
+#include "core/yaml/loader.hpp"
+
+#include <yaml.h>
+
+#include <chrono>
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/text/utf8.hpp"
+#include "core/yaml/document.hpp"
+#include "core/yaml/resolve.hpp"
+#include "core/yaml/to_tree.hpp"
+
+namespace tabrix::yaml {
+
+namespace {
+
+constexpr std::uint64_t kNone = ~std::uint64_t{0};
+constexpr std::string_view kCoreTagPrefix = "tag:yaml.org,2002:";
+constexpr std::string_view kBudgetMessage = "node budget exceeded (alias expansion?)";
+
+// ------------------------------------------------------------------ errors
+
+struct Position {
+    std::uint64_t index;   // characters from the start
+    std::uint64_t line;    // 0-based
+    std::uint64_t column;  // 0-based, in characters
+};
+
+Position position_of(const yaml_mark_t& mark) {
+    return Position{mark.index, mark.line, mark.column};
+}
+
+// The position of byte `offset`, counting lines the way the parser does
+// (CR LF, CR, LF, NEL, LS and PS each end a line).
+Position position_at_byte(std::string_view text, std::size_t offset) {
+    if (offset > text.size()) offset = text.size();
+    Position pos{0, 0, 0};
+    const char* p = text.data();
+    const char* const end = p + offset;
+    while (p < end) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        std::size_t length = static_cast<std::size_t>(utf8::sequence_length(c));
+        bool is_break = c == '\n' || c == '\r';
+        if (c == '\r' && p + 1 < end && p[1] == '\n') length = 2;
+        if (c == 0xC2 && end - p >= 2 && static_cast<unsigned char>(p[1]) == 0x85) is_break = true;
+        if (c == 0xE2 && end - p >= 3 && static_cast<unsigned char>(p[1]) == 0x80 &&
+            (static_cast<unsigned char>(p[2]) == 0xA8 || static_cast<unsigned char>(p[2]) == 0xA9)) {
+            is_break = true;
+        }
+        pos.index += length == 2 && c == '\r' ? 2 : 1;
+        if (is_break) {
+            ++pos.line;
+            pos.column = 0;
+        } else {
+            ++pos.column;
+        }
+        p += length;
+    }
+    return pos;
+}
+
+[[gnu::cold]] Error parse_error(std::string_view description, const Position& pos) {
+    std::string message(description);
+    message += " at byte ";
+    message += std::to_string(pos.index);
+    message += " line ";
+    message += std::to_string(pos.line + 1);
+    message += " column ";
+    message += std::to_string(pos.column + 1);
+    return value_error(std::move(message));
+}
+
+// The error the parser reports after yaml_parser_parse failed.
+[[gnu::cold]] Error parser_failure(const yaml_parser_t& parser, std::string_view text) {
+    if (parser.error == YAML_MEMORY_ERROR) throw std::bad_alloc();
+    const std::string_view description = parser.problem ? parser.problem : "invalid YAML";
+    if (parser.error == YAML_READER_ERROR) {
+        // A reader error has no mark, only the byte offset of the fault.
+        return parse_error(description, position_at_byte(text, parser.problem_offset));
+    }
+    return parse_error(description, position_of(parser.problem_mark));
+}
+
+// ------------------------------------------------------------------ parser
+
+class Parser {
+public:
+    explicit Parser(std::string_view text) {
+        if (!yaml_parser_initialize(&parser_)) throw std::bad_alloc();
+        yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+        yaml_parser_set_encoding(&parser_, YAML_UTF8_ENCODING);
+    }
+    ~Parser() { yaml_parser_delete(&parser_); }
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
+
+    // The next event, or false after an error. Never called again after an
+    // error or after STREAM_END: the parser would give empty events forever.
+    bool next(yaml_event_t& event) { return yaml_parser_parse(&parser_, &event) != 0; }
+    const yaml_parser_t& state() const noexcept { return parser_; }
+
+private:
+    yaml_parser_t parser_;
+};
+
+class EventGuard {
+public:
+    explicit EventGuard(yaml_event_t& event) : event_(event) {}
+    ~EventGuard() { yaml_event_delete(&event_); }
+    EventGuard(const EventGuard&) = delete;
+    EventGuard& operator=(const EventGuard&) = delete;
+
+private:
+    yaml_event_t& event_;
+};
+
+std::string_view view(const yaml_char_t* text) {
+    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+}
+
+// ------------------------------------------------------------------ node budget
+
+// The counting pass: how many nodes each open document and collection stands
+// for, aliases counted at the size of their anchored node. Fails as soon as a
+// count passes the budget, before any copy of an anchored node is made.
+class NodeCounter {
+public:
+    Status document_start() {
+        frames_.push_back(Frame{0, 0, true});
+        return Status();
+    }
+    Status collection_start(std::uint64_t anchor) {
+        frames_.push_back(Frame{1, anchor, false});
+        return Status();
+    }
+    Status scalar(std::uint64_t anchor) {
+        record(anchor, 1);
+        return add(1);
+    }
+    Status alias(std::uint64_t anchor) {
+        const std::uint64_t size = anchor < sizes_.size() ? sizes_[anchor] : 0;
+        return add(size ? size : 1);  // an alias to a node still open counts 1
+    }
+    Status collection_end() {
+        if (frames_.empty()) return value_error("unbalanced container");
+        const Frame frame = frames_.back();
+        frames_.pop_back();
+        if (!frame.document) record(frame.anchor, frame.count);
+        return add(frame.count);
+    }
+    Status document_end() {
+        if (frames_.empty()) return value_error("unbalanced document");
+        const Frame frame = frames_.back();
+        frames_.pop_back();
+        if (frame.count > kNodeBudget) return value_error(std::string(kBudgetMessage));
+        return Status();
+    }
+
+private:
+    struct Frame {
+        std::uint64_t count;
+        std::uint64_t anchor;
+        bool document;
+    };
+
+    void record(std::uint64_t anchor, std::uint64_t size) {
+        if (anchor == 0) return;
+        if (anchor >= sizes_.size()) sizes_.resize(anchor + 1, 0);
+        if (size > sizes_[anchor]) sizes_[anchor] = size;
+    }
+    Status add(std::uint64_t amount) {
+        if (frames_.empty()) return Status();
+        std::uint64_t& count = frames_.back().count;
+        count += amount;
+        if (count > kNodeBudget) [[unlikely]] return value_error(std::string(kBudgetMessage));
+        return Status();
+    }
+
+    std::vector<Frame> frames_;
+    std::vector<std::uint64_t> sizes_;  // by anchor id; 0 = none recorded
+};
+
+// ------------------------------------------------------------------ builder
+
+std::uint64_t hash_seed() noexcept {
+    // Different in every process and call, so that no fixed set of keys
+    // collides in the key tables.
+    thread_local std::uint64_t counter = 0;
+    const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::uint64_t x = now ^ reinterpret_cast<std::uintptr_t>(&counter) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+    x ^= x >> 31;
+    x *= 0xBF58476D1CE4E5B9ULL;
+    return x ^ (x >> 29);
+}
+
+// Builds the first document's node from the events, inserting each finished
+// node into the innermost open collection.
+class Builder {
+public:
+    explicit Builder(Document& doc) : doc_(doc), seed_(hash_seed()) {}
+
+    void scalar(std::string_view text, bool plain, std::string_view tag, bool tagged, std::uint64_t anchor) {
+        const std::uint64_t slot = doc_.nodes.size();
+        if (!tagged) {
+            value(plain ? resolve_plain(text) : Scalar::string(), text);
+        } else if (tag.starts_with(kCoreTagPrefix)) {
+            value(plain ? resolve_core_tagged(tag.substr(kCoreTagPrefix.size()), text) : Scalar::string(), text);
+        } else {
+            push_tag(tag, 3);
+            value(plain ? resolve_plain(text) : Scalar::string(), text);
+        }
+        insert(slot, anchor);
+    }
+
+    void start(bool mapping, std::string_view tag, bool tagged, std::uint64_t anchor) {
+        const std::uint64_t slot = doc_.nodes.size();
+        // A core tag on a collection is dropped; a custom one wraps it.
+        if (tagged && !tag.starts_with(kCoreTagPrefix)) push_tag(tag, 0);
+        const std::uint64_t node = doc_.nodes.size();
+        doc_.nodes.push_back(DocNode{DocNode::make(mapping ? NodeKind::Mapping : NodeKind::Sequence), {}});
+        // Its anchor gets its node only at the end: an alias met before that
+        // is a bad value.
+        frames_.push_back(Frame{node, slot, anchor, kNone, keys_.size(), mapping, {}});
+    }
+
+    void end() {
+        Frame& frame = frames_.back();
+        const std::uint64_t size = doc_.nodes.size();
+        doc_.nodes[frame.node].span = size - frame.node;
+        if (frame.slot != frame.node) doc_.nodes[frame.slot].span = size - frame.slot;
+        keys_.resize(frame.keys_begin);
+        const std::uint64_t slot = frame.slot;
+        const std::uint64_t anchor = frame.anchor;
+        frames_.pop_back();
+        insert(slot, anchor);
+    }
+
+    void alias(std::uint64_t anchor) {
+        const std::uint64_t slot = doc_.nodes.size();
+        const std::uint64_t target = anchor < anchors_.size() ? anchors_[anchor] : kNone;
+        DocNode& node = doc_.nodes.emplace_back();
+        if (target == kNone) {
+            node.head = DocNode::make(NodeKind::BadValue);
+            node.integer = 0;
+        } else {
+            node.head = DocNode::make(NodeKind::Alias);
+            node.target = target;
+        }
+        insert(slot, 0);
+    }
+
+    std::uint64_t root() const noexcept { return root_; }
+
+private:
+    struct KeySlot {
+        std::uint64_t index;
+        std::uint64_t hash;
+    };
+    struct Frame {
+        std::uint64_t node;        // the Sequence or Mapping
+        std::uint64_t slot;        // its Tagged wrapper, or the node itself
+        std::uint64_t anchor;
+        std::uint64_t pending;     // a mapping's key waiting for its value
+        std::size_t keys_begin;    // this mapping's live keys in keys_
+        bool mapping;
+        std::vector<std::uint64_t> table;  // key positions + 1 by hash, for large mappings
+    };
+    static constexpr std::size_t kLinearKeys = 12;
+
+    void value(const Scalar& scalar, std::string_view text) {
+        DocNode& node = doc_.nodes.emplace_back();
+        switch (scalar.kind) {
+            case Scalar::Kind::Null:
+                node.head = DocNode::make(NodeKind::Null);
+                node.integer = 0;
+                return;
+            case Scalar::Kind::Boolean:
+                node.head = DocNode::make(NodeKind::Boolean);
+                node.integer = 0;
+                node.boolean = scalar.boolean;
+                return;
+            case Scalar::Kind::Integer:
+                node.head = DocNode::make(NodeKind::Integer);
+                node.integer = scalar.integer;
+                return;
+            case Scalar::Kind::Float:
+                node.head = DocNode::make(NodeKind::Float);
+                node.real = scalar.real;
+                return;
+            case Scalar::Kind::String:
+                node.head = DocNode::make(NodeKind::String, text.size());
+                node.offset = doc_.add_text(text);
+                return;
+            case Scalar::Kind::Bad:
+                node.head = DocNode::make(NodeKind::BadValue);
+                node.integer = 0;
+                return;
+        }
+    }
+
+    void push_tag(std::string_view tag, std::uint64_t span) {
+        DocNode& wrapper = doc_.nodes.emplace_back();
+        wrapper.head = DocNode::make(NodeKind::Tagged);
+        wrapper.span = span;
+        DocNode& name = doc_.nodes.emplace_back();
+        name.head = DocNode::make(NodeKind::TagName, tag.size());
+        name.offset = doc_.add_text(tag);
+    }
+
+    void set_anchor(std::uint64_t anchor, std::uint64_t index) {
+        if (anchor >= anchors_.size()) anchors_.resize(anchor + 1, kNone);
+        anchors_[anchor] = index;
+    }
+
+    void insert(std::uint64_t slot, std::uint64_t anchor) {
+        if (anchor) set_anchor(anchor, slot);
+        if (frames_.empty()) {
+            root_ = slot;
+            return;
+        }
+        Frame& frame = frames_.back();
+        if (!frame.mapping) return;
+        if (frame.pending == kNone) {
+            frame.pending = slot;
+            return;
+        }
+        add_entry(frame, frame.pending);
+        frame.pending = kNone;
+    }
+
+    // A new entry whose key node is at `key` (its value follows it): an
+    // equal live key makes the older entry dead, and the new one, last in
+    // order, keeps the older entry's first key node. Small mappings compare
+    // keys one by one; larger ones keep a hash table of their keys.
+    void add_entry(Frame& frame, std::uint64_t key) {
+        // In a small mapping the slot holds the key's fingerprint, in a large
+        // one its hash.
+        const bool hashed = !frame.table.empty();
+        const std::uint64_t hash = hashed ? key_hash(doc_, key, seed_) : fingerprint(key);
+        const std::size_t found = hashed ? find_hashed(frame, key, hash) : find_linear(frame, key, hash);
+        if (found != kNotFound) {
+            const std::uint64_t old = keys_[found].index;
+            const std::uint64_t first = doc_.entry_key(old);
+            doc_.nodes[old].set(DocNode::kDeadEntry);
+            doc_.first_keys.erase(old);
+            doc_.nodes[key].set(DocNode::kKeyElsewhere);
+            doc_.first_keys[key] = first;
+            keys_[found].index = key;
+            return;
+        }
+        keys_.push_back(KeySlot{key, hash});
+        const std::size_t count = keys_.size() - frame.keys_begin;
+        if (hashed) {
+            table_insert(frame, count - 1);
+        } else if (count > kLinearKeys) {
+            for (std::size_t p = frame.keys_begin; p < keys_.size(); ++p) {
+                keys_[p].hash = key_hash(doc_, keys_[p].index, seed_);
+            }
+            rebuild(frame, 64);
+        }
+        const DocNode& resolved = doc_.nodes[doc_.resolve(key)];
+        if (resolved.kind() == NodeKind::String && doc_.str(resolved) == "<<") {
+            doc_.nodes[frame.node].set(DocNode::kMergeKey);
+        }
+    }
+
+    static constexpr std::size_t kNotFound = ~std::size_t{0};
+
+    // Equal keys have equal fingerprints: a string's length with its first
+    // and last four bytes, one constant for every other kind.
+    std::uint64_t fingerprint(std::uint64_t key) const noexcept {
+        const DocNode& node = doc_.nodes[doc_.resolve(key)];
+        if (node.kind() != NodeKind::String) return 1;
+        const std::string_view text = doc_.str(node);
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+        const std::size_t size = text.size();
+        std::uint64_t bytes;
+        if (size >= 4) {
+            std::uint32_t head, tail;
+            std::memcpy(&head, p, 4);
+            std::memcpy(&tail, p + size - 4, 4);
+            bytes = (std::uint64_t{head} << 32) | tail;
+        } else if (size > 0) {
+            bytes = (std::uint64_t{p[0]} << 16) | (std::uint64_t{p[size / 2]} << 8) | p[size - 1];
+        } else {
+            bytes = 0;
+        }
+        return bytes ^ (std::uint64_t{size} * 0x9E3779B97F4A7C15ULL);
+    }
+
+    std::size_t find_linear(const Frame& frame, std::uint64_t key, std::uint64_t print) const {
+        for (std::size_t p = frame.keys_begin; p < keys_.size(); ++p) {
+            if (keys_[p].hash == print && keys_equal_fast(doc_, keys_[p].index, key)) return p;
+        }
+        return kNotFound;
+    }
+
+    std::size_t find_hashed(const Frame& frame, std::uint64_t key, std::uint64_t hash) const {
+        const std::size_t mask = frame.table.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const std::uint64_t entry = frame.table[i];
+            if (entry == 0) return kNotFound;
+            const std::size_t p = frame.keys_begin + entry - 1;
+            if (keys_[p].hash == hash && keys_equal(doc_, keys_[p].index, key)) return p;
+        }
+    }
+
+    void table_insert(Frame& frame, std::size_t position) {
+        const std::size_t count = position + 1;
+        if (count * 2 > frame.table.size()) {
+            rebuild(frame, frame.table.size() * 2);
+            return;
+        }
+        place(frame, position);
+    }
+    void place(Frame& frame, std::size_t position) {
+        const std::size_t mask = frame.table.size() - 1;
+        std::size_t i = keys_[frame.keys_begin + position].hash & mask;
+        while (frame.table[i] != 0) i = (i + 1) & mask;
+        frame.table[i] = position + 1;
+    }
+    void rebuild(Frame& frame, std::size_t size) {
+        frame.table.assign(size, 0);
+        const std::size_t count = keys_.size() - frame.keys_begin;
+        for (std::size_t position = 0; position < count; ++position) place(frame, position);
+    }
+
+    Document& doc_;
+    std::uint64_t seed_;
+    std::vector<Frame> frames_;
+    std::vector<KeySlot> keys_;          // live keys of the open mappings, innermost last
+    std::vector<std::uint64_t> anchors_;  // anchor id -> finished node, kNone while open
+    std::uint64_t root_ = kNone;
+};
+
+// ------------------------------------------------------------------ the load
+
+class Loader {
+public:
+    Loader(std::string_view text, bool count_nodes) : text_(text), count_nodes_(count_nodes), builder_(doc_) {
+        // Room for the usual case, so that the buffers rarely move: scalar
+        // texts take at most about as many bytes as the text, and a node
+        // takes a few bytes of text at least.
+        doc_.text.reserve(text.size() + 32);
+        doc_.nodes.reserve(std::min<std::size_t>(text.size() / 4 + 16, std::size_t{1} << 23));
+    }
+
+    Result<ConfigTree> run() {
+        Parser parser(text_);
+        bool first = true;
+        while (true) {
+            yaml_event_t event;
+            if (!parser.next(event)) return parser_failure(parser.state(), text_);
+            EventGuard guard(event);
+            if (first && event.type != YAML_STREAM_START_EVENT) {
+                return parse_error("did not find expected <stream-start>", position_of(event.start_mark));
+            }
+            first = false;
+            Status status = handle(event);
+            if (!status) return std::move(status).error();
+            if (event.type == YAML_STREAM_END_EVENT) break;
+        }
+        if (documents_ != 1) {
+            return value_error("expected exactly one YAML document, found " + std::to_string(documents_));
+        }
+        return to_config_tree(std::move(doc_), root_, kNodeBudget);
+    }
+
+private:
+    Status handle(const yaml_event_t& event) {
+        switch (event.type) {
+            case YAML_STREAM_START_EVENT:
+            case YAML_NO_EVENT:
+                return Status();
+            case YAML_STREAM_END_EVENT:
+                if (in_document_) return expected_document_start(event);
+                return Status();
+            case YAML_DOCUMENT_START_EVENT:
+                if (in_document_) return expected_document_start(event);
+                in_document_ = true;
+                building_ = documents_ == 0;
+                if (count_nodes_) return counter_.document_start();
+                return Status();
+            case YAML_DOCUMENT_END_EVENT:
+                in_document_ = false;
+                if (building_) root_ = builder_.root();
+                building_ = false;
+                ++documents_;
+                if (count_nodes_) return counter_.document_end();
+                return Status();
+            case YAML_SCALAR_EVENT: {
+                if (!in_document_) return expected_document_start(event);
+                const auto& s = event.data.scalar;
+                const std::uint64_t anchor = define(s.anchor);
+                if (count_nodes_) {
+                    Status status = counter_.scalar(anchor);
+                    if (!status) return status;
+                }
+                if (building_) {
+                    const bool plain = s.style == YAML_PLAIN_SCALAR_STYLE;
+                    std::string_view text(reinterpret_cast<const char*>(s.value), s.length);
+                    // An empty node is a plain scalar of no characters: null.
+                    if (plain && s.length == 0) text = "~";
+                    builder_.scalar(text, plain, view(s.tag), s.tag != nullptr, anchor);
+                }
+                return Status();
+            }
+            case YAML_SEQUENCE_START_EVENT:
+            case YAML_MAPPING_START_EVENT: {
+                if (!in_document_) return expected_document_start(event);
+                if (depth_ >= kMaxDepth) return parse_error("recursion limit exceeded", position_of(event.start_mark));
+                ++depth_;
+                const bool mapping = event.type == YAML_MAPPING_START_EVENT;
+                const yaml_char_t* anchor_name =
+                    mapping ? event.data.mapping_start.anchor : event.data.sequence_start.anchor;
+                const yaml_char_t* tag = mapping ? event.data.mapping_start.tag : event.data.sequence_start.tag;
+                const std::uint64_t anchor = define(anchor_name);
+                if (count_nodes_) {
+                    Status status = counter_.collection_start(anchor);
+                    if (!status) return status;
+                }
+                if (building_) builder_.start(mapping, view(tag), tag != nullptr, anchor);
+                return Status();
+            }
+            case YAML_SEQUENCE_END_EVENT:
+            case YAML_MAPPING_END_EVENT:
+                if (depth_ > 0) --depth_;
+                if (count_nodes_) {
+                    Status status = counter_.collection_end();
+                    if (!status) return status;
+                }
+                if (building_) builder_.end();
+                return Status();
+            case YAML_ALIAS_EVENT: {
+                if (!in_document_) return expected_document_start(event);
+                const auto found = anchor_ids_.find(std::string(view(event.data.alias.anchor)));
+                if (found == anchor_ids_.end()) return parse_error("unknown anchor", position_of(event.start_mark));
+                if (count_nodes_) {
+                    Status status = counter_.alias(found->second);
+                    if (!status) return status;
+                }
+                if (building_) builder_.alias(found->second);
+                return Status();
+            }
+        }
+        return Status();
+    }
+
+    [[gnu::cold]] Status expected_document_start(const yaml_event_t& event) {
+        return parse_error("did not find expected <document-start>", position_of(event.start_mark));
+    }
+
+    // A new id for an anchor definition (0 for none); a redefined name gets
+    // a new id, which later aliases of the name refer to.
+    std::uint64_t define(const yaml_char_t* name) {
+        if (name == nullptr) [[likely]] return 0;
+        return define_name(name);
+    }
+    [[gnu::noinline]] std::uint64_t define_name(const yaml_char_t* name) {
+        const std::uint64_t id = ++anchor_count_;
+        anchor_ids_[std::string(view(name))] = id;
+        return id;
+    }
+
+    std::string_view text_;
+    bool count_nodes_;
+    Document doc_;
+    Builder builder_;
+    NodeCounter counter_;
+    std::unordered_map<std::string, std::uint64_t> anchor_ids_;
+    std::uint64_t anchor_count_ = 0;
+    std::uint64_t documents_ = 0;
+    std::uint64_t root_ = kNone;
+    std::size_t depth_ = 0;
+    bool in_document_ = false;
+    bool building_ = false;
+};
+
+}  // namespace
+
+Result<ConfigTree> load(std::string_view text) {
+    // Byte order marks at the start, as many as there are.
+    while (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    // Without an "&" the text has no anchor, so no alias can multiply nodes.
+    const bool has_anchor = !text.empty() && std::memchr(text.data(), '&', text.size()) != nullptr;
+    Loader loader(text, has_anchor);
+    return loader.run();
+}
+
+}  // namespace tabrix::yaml

@@ -1,0 +1,30 @@
+// yaml.loads: one YAML document to a config tree.
+//
+// The text is parsed into events by libyaml; the loader counts nodes against
+// the node budget (aliases expanded), builds the document node with anchors,
+// aliases, tags and the duplicate-key rule, requires exactly one document and
+// converts it into a config tree, counting nodes again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "core/error.hpp"
+#include "core/tree/config_tree.hpp"
+
+namespace tabrix::yaml {
+
+// Most nodes a document may stand for, aliases expanded; it bounds the
+// counting pass over texts with anchors and the conversion of every document.
+inline constexpr std::uint64_t kNodeBudget = 5'000'000;
+
+// Most collections open at once, flow and block alike; one more fails with
+// "recursion limit exceeded".
+inline constexpr std::size_t kMaxDepth = 255;
+
+// The config tree of the one document in `text` (UTF-8), or a ValueError
+// (RecursionError for a value nested deeper than kMaxNesting through aliases).
+Result<ConfigTree> load(std::string_view text);
+
+}  // namespace tabrix::yaml
