@@ -243,6 +243,16 @@ constexpr std::string_view kFaultText[] = {
 };
 constexpr std::string_view kUnicodeEscapeTail = "' is not a valid UTF8 character";
 
+// Bytes after which no space or comment can follow directly: anything but a
+// blank, a '/' or the first byte of a non-ASCII character.
+constexpr std::array<bool, 256> kQuiet = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[c] = kStart[c] != Start::Blank && kStart[c] != Start::Slash && kStart[c] != Start::High;
+    }
+    return table;
+}();
+
 class Parser {
 public:
     Parser(const char* begin, std::size_t size, TreeBuilder& out) noexcept
@@ -254,19 +264,33 @@ public:
     Error error() const;
 
 private:
-    bool fail(Fault fault, const char* at) noexcept {
+    [[gnu::cold]] bool fail(Fault fault, const char* at) noexcept {
         fault_ = fault;
         fault_at_ = at;
         return false;
     }
 
+    // Skips spaces and comments; blanks without a call (one blank without
+    // a block scan).
+    [[gnu::always_inline]] bool space() {
+        if (kQuiet[static_cast<unsigned char>(*p_)]) [[likely]] return true;
+        if (*p_ == ' ' && kQuiet[static_cast<unsigned char>(p_[1])]) {
+            ++p_;
+            return true;
+        }
+        p_ = skip_blanks(p_);
+        if (kQuiet[static_cast<unsigned char>(*p_)]) [[likely]] return true;
+        return skip_space();
+    }
     bool skip_space();
     bool scan(Token& token);
+    bool scan_token(Token& token);
     bool scan_string();
     bool unescape_string(const char* body, char quote);
     bool scan_number();
     void scan_word();
 
+    bool element(Fault at_end);
     bool value(Token token);
     bool object();
     bool array();
@@ -297,48 +321,61 @@ private:
 };
 
 // Skips blanks, other Unicode white space and comments.
-inline bool Parser::skip_space() {
+bool Parser::skip_space() {
     while (true) {
-        const unsigned char c = static_cast<unsigned char>(*p_);
-        switch (kStart[c]) {
-            case Start::Blank:
-                p_ = skip_blanks(p_ + 1);
-                continue;
-            case Start::Slash:
-                if (p_[1] == '/') {
-                    const void* lf = std::memchr(p_ + 2, '\n', static_cast<std::size_t>(end_ - (p_ + 2)));
-                    p_ = lf ? static_cast<const char*>(lf) + 1 : end_;
-                    continue;
-                }
-                if (p_[1] == '*') {
-                    const char* q = p_ + 2;
-                    while (true) {
-                        const void* star = std::memchr(q, '*', static_cast<std::size_t>(end_ - q));
-                        if (star == nullptr) return fail(Fault::UnterminatedCommentBlock, p_);
-                        q = static_cast<const char*>(star) + 1;
-                        if (*q == '/') break;
-                    }
-                    p_ = q + 1;
-                    continue;
-                }
-                return true;  // a lone '/': the scan reports it
-            case Start::High: {
-                const char* next = p_;
-                if (!unicode::is_white_space(utf8::decode(next))) return true;
-                p_ = next;
+        p_ = skip_blanks(p_);
+        if (kQuiet[static_cast<unsigned char>(*p_)]) [[likely]] return true;
+        if (*p_ == '/') {
+            if (p_[1] == '/') {
+                const void* lf = std::memchr(p_ + 2, '\n', static_cast<std::size_t>(end_ - (p_ + 2)));
+                p_ = lf ? static_cast<const char*>(lf) + 1 : end_;
                 continue;
             }
-            default:
-                return true;
+            if (p_[1] == '*') {
+                const char* q = p_ + 2;
+                while (true) {
+                    const void* star = std::memchr(q, '*', static_cast<std::size_t>(end_ - q));
+                    if (star == nullptr) return fail(Fault::UnterminatedCommentBlock, p_);
+                    q = static_cast<const char*>(star) + 1;
+                    if (*q == '/') break;
+                }
+                p_ = q + 1;
+                continue;
+            }
+            return true;  // a lone '/': the scan reports it
         }
+        // A non-ASCII character.
+        const char* next = p_;
+        if (!unicode::is_white_space(utf8::decode(next))) return true;
+        p_ = next;
     }
 }
 
 // Moves to the next token. A string token is read whole and added to the
 // tree; a number or word token is checked and left for the caller.
 [[gnu::always_inline]] inline bool Parser::scan(Token& token) {
-    if (!skip_space()) [[unlikely]] return false;
+    if (!space()) [[unlikely]] return false;
     tok_ = p_;
+    const char c = *p_;
+    if (c == '"') {
+        token = Token::String;
+        return scan_string();
+    }
+    if (c == ',') {
+        ++p_;
+        token = Token::Comma;
+        return true;
+    }
+    if (c == '}') {
+        ++p_;
+        token = Token::Close;
+        return true;
+    }
+    return scan_token(token);
+}
+
+// The token at p_ (tok_ set, spaces skipped).
+bool Parser::scan_token(Token& token) {
     const unsigned char c = static_cast<unsigned char>(*p_);
     switch (kStart[c]) {
         case Start::Quote:
@@ -435,14 +472,14 @@ void Parser::scan_word() {
     token_ascii_ = ascii;
 }
 
-bool Parser::scan_number() {
+[[gnu::always_inline]] inline bool Parser::scan_number() {
     const char* q = p_;
     negative_ = *q == '-';
     if (*q == '-' || *q == '+') ++q;
     token_ascii_ = true;
     if (*q == '0') {
         ++q;
-        if ((*q | 0x20) == 'x') {
+        if ((*q | 0x20) == 'x') [[unlikely]] {
             ++q;
             if (!is_hex(*q)) return fail(Fault::ExpectedDigit, q);
             digits_ = q;
@@ -452,7 +489,7 @@ bool Parser::scan_number() {
             return true;
         }
         digits_ = q - 1;
-    } else if (is_digit(*q)) {
+    } else if (is_digit(*q)) [[likely]] {
         digits_ = q;
         while (is_digit(*++q)) {
         }
@@ -486,7 +523,7 @@ bool Parser::scan_number() {
 
 // The Number token as a value: Int when it fits in 64 bits, BigInt (its
 // text) beyond, Float when it has a fraction or an exponent.
-void Parser::number_value() {
+[[gnu::always_inline]] inline void Parser::number_value() {
     if (shape_ == Shape::Integer) [[likely]] {
         const std::size_t count = static_cast<std::size_t>(digits_end_ - digits_);
         if (count <= 18) [[likely]] {
@@ -536,12 +573,11 @@ void Parser::hex_value() {
 
 // A quoted string at tok_: escapes resolved, added to the tree as a Str
 // node (pointing into the source when it has no escape).
-bool Parser::scan_string() {
+[[gnu::always_inline]] inline bool Parser::scan_string() {
     const char quote = *p_;
     const char* const body = p_ + 1;
     bool ascii;
     const char* hit = find_string_end(body, end_, quote, ascii);
-    if (hit == end_) [[unlikely]] return fail(Fault::UnterminatedString, tok_);
     if (*hit == quote) [[likely]] {
         out_.add_str_view({body, static_cast<std::size_t>(hit - body)}, ascii);
         p_ = hit + 1;
@@ -550,10 +586,10 @@ bool Parser::scan_string() {
     return unescape_string(body, quote);
 }
 
-// A string with escapes: find its end (an escaped character is skipped),
-// then unescape it into the tree's arena, checking every escape. Without a
-// closing quote, an invalid escape before the end of the text is reported
-// rather than the missing quote.
+// A string with escapes (or without its closing quote): find its end (an
+// escaped character is skipped), then unescape it into the tree's arena,
+// checking every escape. Without a closing quote, an invalid escape before
+// the end of the text is reported rather than the missing quote.
 bool Parser::unescape_string(const char* body, char quote) {
     const char* close = body;
     while (true) {
@@ -635,30 +671,40 @@ bool Parser::unescape_string(const char* body, char quote) {
 }
 
 bool Parser::document() {
-    Token token;
-    if (!scan(token)) return false;
-    if (token == Token::End) {
+    if (!space()) return false;
+    if (p_ == end_) {
         empty_ = true;
         return false;
     }
-    if (!value(token)) return false;
+    if (!element(Fault::UnexpectedToken)) return false;
+    Token token;
     if (!scan(token)) return false;
     if (token != Token::End) return fail(Fault::MultipleValues, tok_);
     return true;
 }
 
-// The value that starts with `token`.
-inline bool Parser::value(Token token) {
+// The value at p_ (spaces skipped); `at_end` is the fault when the text ends
+// there. The common first bytes are told apart without a token.
+[[gnu::always_inline]] inline bool Parser::element(Fault at_end) {
+    tok_ = p_;
+    const unsigned char c = static_cast<unsigned char>(*p_);
+    if (c == '"') return scan_string();
+    if (kStart[c] == Start::Number) {
+        if (!scan_number()) return false;
+        number_value();
+        return true;
+    }
+    if (c == '{') return object();
+    if (c == '[') return array();
+    Token token;
+    if (!scan_token(token)) return false;
+    if (token == Token::End) return fail(at_end, tok_);
+    return value(token);
+}
+
+// The value that starts with `token` (anything but End).
+bool Parser::value(Token token) {
     switch (token) {
-        case Token::String:
-            return true;
-        case Token::Number:
-            number_value();
-            return true;
-        case Token::Open:
-            return object();
-        case Token::OpenList:
-            return array();
         case Token::True:
             out_.add_bool(true);
             return true;
@@ -668,6 +714,15 @@ inline bool Parser::value(Token token) {
         case Token::Null:
             out_.add_null();
             return true;
+        case Token::String:
+            return true;
+        case Token::Number:
+            number_value();
+            return true;
+        case Token::Open:
+            return object();
+        case Token::OpenList:
+            return array();
         case Token::CloseList:
             return fail(Fault::UnexpectedCloseBracket, tok_);
         case Token::Close:
@@ -687,57 +742,58 @@ inline bool Parser::value(Token token) {
 bool Parser::object() {
     if (++depth_ > kMaxDepth) [[unlikely]] return fail(Fault::NestingDepth, tok_);
     out_.begin_map();
+    ++p_;
     Token token;
-    bool first = true;
+    if (!scan(token)) return false;  // a comma cannot come first
     while (true) {
-        if (!scan(token)) return false;
-        // Members are separated by a comma or, as well, by nothing at all; a
-        // comma may also follow the last one.
-        if (token == Token::Comma && !first) {
+        if (token == Token::String) {
+            // the key is in the tree
+        } else if (token == Token::Close) {
+            out_.end_map();
+            --depth_;
+            return true;
+        } else if (token == Token::Word || token == Token::Number) {
+            add_token_key();
+        } else if (token == Token::End) {
+            return fail(Fault::UnterminatedObject, tok_);
+        } else {
+            return fail(Fault::UnexpectedTokenInObject, tok_);
+        }
+        if (!space()) return false;
+        if (*p_ != ':') [[unlikely]] {
             if (!scan(token)) return false;
+            return fail(Fault::ExpectedColon, tok_);
         }
-        first = false;
-        switch (token) {
-            case Token::String:
-                break;  // the key is in the tree
-            case Token::Word:
-            case Token::Number:
-                add_token_key();
-                break;
-            case Token::Close:
-                out_.end_map();
-                --depth_;
-                return true;
-            case Token::End:
-                return fail(Fault::UnterminatedObject, tok_);
-            default:
-                return fail(Fault::UnexpectedTokenInObject, tok_);
-        }
+        ++p_;
+        if (!space()) return false;
+        if (!element(Fault::ExpectedValue)) return false;
+        // Members are separated by a comma or by nothing at all; a comma may
+        // also follow the last one.
         if (!scan(token)) return false;
-        if (token != Token::Colon) [[unlikely]] return fail(Fault::ExpectedColon, tok_);
-        if (!scan(token)) return false;
-        if (token == Token::End) [[unlikely]] return fail(Fault::ExpectedValue, tok_);
-        if (!value(token)) return false;
+        if (token == Token::Comma && !scan(token)) return false;
     }
 }
 
 bool Parser::array() {
     if (++depth_ > kMaxDepth) [[unlikely]] return fail(Fault::NestingDepth, tok_);
     out_.begin_list();
-    Token token;
-    if (!scan(token)) return false;
+    ++p_;
+    if (!space()) return false;
     while (true) {
-        if (token == Token::CloseList) {
+        if (*p_ == ']') {
+            ++p_;
             out_.end_list();
             --depth_;
             return true;
         }
-        if (token == Token::End) [[unlikely]] return fail(Fault::UnterminatedArray, tok_);
-        if (!value(token)) return false;
+        if (!element(Fault::UnterminatedArray)) return false;
         // Elements are separated by a comma or by nothing; a comma may also
         // follow the last one.
-        if (!scan(token)) return false;
-        if (token == Token::Comma && !scan(token)) return false;
+        if (!space()) return false;
+        if (*p_ == ',') {
+            ++p_;
+            if (!space()) return false;
+        }
     }
 }
 
