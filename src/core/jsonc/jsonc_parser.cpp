@@ -553,7 +553,7 @@ void Parser::hex_value() {
     const std::size_t count = static_cast<std::size_t>(digits_end_ - d);
     if (count <= 16) {
         std::uint64_t magnitude = 0;
-        for (; d < digits_end_; ++d) magnitude = (magnitude << 4) | kHexValue[static_cast<unsigned char>(*d)];
+        for (const char* h = d; h < digits_end_; ++h) magnitude = (magnitude << 4) | kHexValue[static_cast<unsigned char>(*h)];
         constexpr std::uint64_t kMaxPositive = (std::uint64_t{1} << 63) - 1;
         if (!negative_ && magnitude <= kMaxPositive) {
             out_.add_int(static_cast<std::int64_t>(magnitude));
