@@ -88,6 +88,9 @@ def test_empty_documents(text):
 
 # ---------------------------------------------------------------- messages
 
+SURROGATE = "Invalid unicode escape sequence. '{}' is not a valid UTF8 character on line 1 column {}"
+
+
 @pytest.mark.parametrize(
     "text, message",
     [
@@ -153,12 +156,12 @@ def test_empty_documents(text):
         ('"abc\\"', "Unterminated string literal on line 1 column 1"),
         ('["ok", "\\', "Unterminated string literal on line 1 column 8"),
         ('"\\q', "Invalid escape on line 1 column 2"),  # an invalid escape comes before the missing quote
-        ('"\\ud800"', "Invalid unicode escape sequence. 'd800' is not a valid UTF8 character on line 1 column 2"),
-        ('"x\\uDC00y"', "Invalid unicode escape sequence. 'DC00' is not a valid UTF8 character on line 1 column 3"),
-        ('"\\uD83D\\u0041"', "Invalid unicode escape sequence. 'D83D' is not a valid UTF8 character on line 1 column 2"),
-        ('"\\uDBFF\\uDBFF"', "Invalid unicode escape sequence. 'DBFF' is not a valid UTF8 character on line 1 column 2"),
-        ('"\\uD83D"', "Invalid unicode escape sequence. 'D83D' is not a valid UTF8 character on line 1 column 2"),
-        ('"\\uD83Dx\\uDE00"', "Invalid unicode escape sequence. 'D83D' is not a valid UTF8 character on line 1 column 2"),
+        ('"\\ud800"', SURROGATE.format("d800", 2)),
+        ('"x\\uDC00y"', SURROGATE.format("DC00", 3)),  # a low surrogate alone
+        ('"\\uD83D\\u0041"', SURROGATE.format("D83D", 2)),  # a high one before a non-surrogate
+        ('"\\uDBFF\\uDBFF"', SURROGATE.format("DBFF", 2)),  # two high ones
+        ('"\\uD83D"', SURROGATE.format("D83D", 2)),
+        ('"\\uD83Dx\\uDE00"', SURROGATE.format("D83D", 2)),  # not directly followed by the low one
         # kinds the parser has besides those above
         ("[:]", "Unexpected colon on line 1 column 2"),
         ("[,]", "Unexpected comma on line 1 column 2"),

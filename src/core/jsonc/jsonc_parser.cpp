@@ -30,8 +30,11 @@ namespace {
 
 // ------------------------------------------------------------------ characters
 
-// What a token starting with an ASCII byte is.
-enum class Start : std::uint8_t { Other, Blank, Slash, Open, Close, OpenList, CloseList, Comma, Colon, Quote, Number, Keyword, Word, High };
+// What a byte begins: a token, white space or a comment (Slash), or a
+// non-ASCII character (High, told apart after decoding).
+enum class Start : std::uint8_t {
+    Other, Blank, Slash, Open, Close, OpenList, CloseList, Comma, Colon, Quote, Number, Keyword, Word, High,
+};
 
 constexpr std::array<Start, 256> kStart = [] {
     std::array<Start, 256> table{};
@@ -145,7 +148,8 @@ inline const char* find_string_end(const char* p, const char* end, char quote, b
     ascii = high == 0;
     return end;
 #else
-    const char* hit = quote == '"' ? scan::find_any<false, '"', '\\'>(p, end) : scan::find_any<false, '\'', '\\'>(p, end);
+    const char* hit = quote == '"' ? scan::find_any<false, '"', '\\'>(p, end)
+                                   : scan::find_any<false, '\'', '\\'>(p, end);
     ascii = scan::is_ascii(p, static_cast<std::size_t>(hit - p));
     return hit;
 #endif
@@ -153,8 +157,8 @@ inline const char* find_string_end(const char* p, const char* end, char quote, b
 
 // ------------------------------------------------------------------ numbers
 
-// Decimal text of a hexadecimal magnitude (more than 16 significant digits,
-// no leading zeros), with a leading '-' when negative.
+// Decimal text of a hexadecimal magnitude beyond the 64-bit range (digits
+// without leading zeros), with a leading '-' when negative.
 std::string hex_to_decimal(std::string_view hex, bool negative) {
     // 32-bit limbs, most significant first.
     std::vector<std::uint32_t> limbs((hex.size() + 7) / 8);
@@ -553,7 +557,9 @@ void Parser::hex_value() {
     const std::size_t count = static_cast<std::size_t>(digits_end_ - d);
     if (count <= 16) {
         std::uint64_t magnitude = 0;
-        for (const char* h = d; h < digits_end_; ++h) magnitude = (magnitude << 4) | kHexValue[static_cast<unsigned char>(*h)];
+        for (const char* h = d; h < digits_end_; ++h) {
+            magnitude = (magnitude << 4) | kHexValue[static_cast<unsigned char>(*h)];
+        }
         constexpr std::uint64_t kMaxPositive = (std::uint64_t{1} << 63) - 1;
         if (!negative_ && magnitude <= kMaxPositive) {
             out_.add_int(static_cast<std::int64_t>(magnitude));
