@@ -140,3 +140,18 @@ def test_relaxed_spellings_load_the_same_value(data):
     value = data.draw(values)
     text = data.draw(relaxed_documents(value))
     assert same(jsonc.loads(text), value), text
+
+
+PIECES = ["{", "}", "[", "]", ",", ":", '"', "'", "\\", "\\u", "\\uD83D", "\\uDE00", "00e9", "/", "*", "//", "/*", "*/",
+          "\n", "\r", " ", "\t", "a", "true", "null", "-", "+", "0", "1", ".", "e", "0x", "f", "é", "😀", "\u00a0",
+          "\u2028", "\x00", "\f", "9223372036854775808", "'\\''", '"\\""']
+
+
+@settings(max_examples=500)
+@given(st.lists(st.sampled_from(PIECES), max_size=40).map("".join))
+def test_any_text_gives_a_value_or_a_value_error(text):
+    try:
+        jsonc.loads(text)
+    except ValueError as error:
+        message = str(error)
+        assert message == "jsonc document is empty" or " on line " in message

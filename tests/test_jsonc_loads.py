@@ -152,6 +152,8 @@ SURROGATE = "Invalid unicode escape sequence. '{}' is not a valid UTF8 character
         ('"\\\n"', "Invalid escape on line 1 column 2"),
         ('"\\é"', "Invalid escape on line 1 column 2"),
         ('"abc', "Unterminated string literal on line 1 column 1"),
+        ('"', "Unterminated string literal on line 1 column 1"),
+        ("['", "Unterminated string literal on line 1 column 2"),
         ("'abc\"", "Unterminated string literal on line 1 column 1"),
         ('"abc\\"', "Unterminated string literal on line 1 column 1"),
         ('["ok", "\\', "Unterminated string literal on line 1 column 8"),

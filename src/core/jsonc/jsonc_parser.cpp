@@ -613,8 +613,10 @@ bool Parser::unescape_string(const char* body, char quote) {
     while (true) {
         const void* found = std::memchr(r, '\\', static_cast<std::size_t>(close - r));
         const char* backslash = found ? static_cast<const char*>(found) : close;
-        std::memcpy(w, r, static_cast<std::size_t>(backslash - r));
-        w += backslash - r;
+        if (backslash != r) {
+            std::memcpy(w, r, static_cast<std::size_t>(backslash - r));
+            w += backslash - r;
+        }
         if (backslash == close) break;
         if (backslash + 1 >= close) break;  // a backslash at the very end of an unterminated string
         const char escape = backslash[1];
