@@ -35,6 +35,7 @@ class KeyCache {
 public:
     static constexpr std::size_t kMaxKeySize = 32;
     static constexpr std::size_t kMaxKeys = 4096;
+    static constexpr std::size_t kMaxProbes = 32;
 
     KeyCache() = default;
     KeyCache(const KeyCache&) = delete;
@@ -51,11 +52,14 @@ public:
         const std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
         if (capacity_ == 0) grow();
         std::size_t i = static_cast<std::size_t>(h) & (capacity_ - 1);
+        std::size_t probes = 0;
         while (slots_[i].key != nullptr) {
             const Slot& slot = slots_[i];
             if (slot.tag == tag && slot.size == size && same_bytes(slot.bytes, text, size)) {
                 return Py_NewRef(slot.key);
             }
+            // Keys made to collide find no place and go uncached.
+            if (++probes == kMaxProbes) return make(text, size, known_ascii);
             i = (i + 1) & (capacity_ - 1);
         }
         PyObject* key = make(text, size, known_ascii);
