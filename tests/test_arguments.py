@@ -102,8 +102,13 @@ def test_first_failing_parameter_wins():
 
 
 def test_subclass_arguments_are_accepted():
-    # A str subclass passes conversion (the codec itself may not exist yet).
-    for call in (lambda: jsonc.loads(StrSub("{}")), lambda: native.interpolate("x", DictSub())):
+    # A str subclass is read through its stored characters: its overridden
+    # methods are never called, and the result is built from exact types.
+    result = jsonc.loads(StrSub('{"a": [1, "x"]}'))
+    assert result == {"a": [1, "x"]}
+    assert type(result) is dict and type(result["a"][1]) is str
+    assert jsonc.loads(data=StrSub("// only a number\n7")) == 7
+    for call in (lambda: native.interpolate("x", DictSub()),):
         try:
             call()
         except NotImplementedError:

@@ -3,12 +3,21 @@
 #include "binding/text.hpp"
 #include "binding/tree_convert.hpp"
 #include "core/jsonc/json_writer.hpp"
+#include "core/jsonc/jsonc_parser.hpp"
 
 namespace tabrix::py {
 
 namespace {
 
-PyResult loads(PyObject*, Text) { return not_available("jsonc", "loads"); }
+PyResult loads(PyObject*, Text data) {
+    jsonc::Source source(data.utf8);  // copied while the lock is held
+    Result<ConfigTree> tree = [&] {
+        WithoutGil released;
+        return jsonc::parse(std::move(source));
+    }();
+    if (!tree) return std::move(tree).error();
+    return tree_to_python(*tree);
+}
 
 PyResult dumps(PyObject*, PyObject* obj) {
     Outcome<ConfigTree> tree = tree_from_python(obj);

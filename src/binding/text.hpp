@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "binding/py.hpp"
@@ -27,40 +28,56 @@ inline PyObject* str_from_utf8(std::string_view text) { return str_from_utf8(tex
 
 // Dict keys of one conversion call: a list of ten thousand records with the
 // same twenty keys makes twenty key objects (each hashing once), not two
-// hundred thousand. Short keys only; one cache per call, never shared
-// between threads.
+// hundred thousand. Short keys only, up to kMaxKeys distinct ones (an open
+// addressing table that starts small and doubles); one cache per call, never
+// shared between threads.
 class KeyCache {
 public:
     static constexpr std::size_t kMaxKeySize = 32;
+    static constexpr std::size_t kMaxKeys = 4096;
+    static constexpr std::size_t kMaxProbes = 32;
 
     KeyCache() = default;
     KeyCache(const KeyCache&) = delete;
     KeyCache& operator=(const KeyCache&) = delete;
     ~KeyCache() {
-        for (Slot& slot : slots_) Py_XDECREF(slot.key);
+        for (std::size_t i = 0; i < capacity_; ++i) Py_XDECREF(slots_[i].key);
     }
 
     // A new reference to a str holding `text` (valid UTF-8), or NULL with an
     // exception.
     PyObject* get(const char* text, std::size_t size, bool known_ascii = false) {
         if (size > kMaxKeySize || size == 0) return make(text, size, known_ascii);
-        Slot& slot = slots_[hash(text, size) & (kSlots - 1)];
-        if (slot.key != nullptr && slot.size == size && std::memcmp(slot.bytes, text, size) == 0) {
-            return Py_NewRef(slot.key);
+        const std::uint64_t h = hash(text, size);
+        const std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
+        if (capacity_ == 0) grow();
+        std::size_t i = static_cast<std::size_t>(h) & (capacity_ - 1);
+        std::size_t probes = 0;
+        while (slots_[i].key != nullptr) {
+            const Slot& slot = slots_[i];
+            if (slot.tag == tag && slot.size == size && same_bytes(slot.bytes, text, size)) {
+                return Py_NewRef(slot.key);
+            }
+            // Keys made to collide find no place and go uncached.
+            if (++probes == kMaxProbes) return make(text, size, known_ascii);
+            i = (i + 1) & (capacity_ - 1);
         }
         PyObject* key = make(text, size, known_ascii);
-        if (key == nullptr) return nullptr;
-        Py_XSETREF(slot.key, Py_NewRef(key));
+        if (key == nullptr || count_ == kMaxKeys) return key;
+        Slot& slot = slots_[i];
+        slot.key = Py_NewRef(key);
+        slot.tag = tag;
         slot.size = static_cast<std::uint8_t>(size);
         std::memcpy(slot.bytes, text, size);
+        if (++count_ * 2 > capacity_) grow();
         return key;
     }
 
 private:
-    static constexpr std::size_t kSlots = 256;
     struct Slot {
-        PyObject* key = nullptr;
-        std::uint8_t size = 0;
+        PyObject* key;
+        std::uint32_t tag;  // high half of the hash
+        std::uint8_t size;
         char bytes[kMaxKeySize];
     };
 
@@ -68,20 +85,64 @@ private:
         return known_ascii ? str_from_ascii(text, size) : str_from_utf8(text, size);
     }
     static std::uint64_t hash(const char* text, std::size_t size) {
-        // Mixes the first and last eight bytes (overlapping for short keys)
-        // with the length.
-        std::uint64_t a = 0, b = 0;
+        // Mixes the first and last bytes (overlapping reads, never past the
+        // text) with the length.
+        std::uint64_t a, b;
         if (size >= 8) {
             a = scan::load64(text);
             b = scan::load64(text + size - 8);
+        } else if (size >= 4) {
+            a = load32(text);
+            b = load32(text + size - 4);
         } else {
-            std::memcpy(&a, text, size);
+            a = static_cast<unsigned char>(text[0]);
+            b = (static_cast<std::uint64_t>(static_cast<unsigned char>(text[size / 2])) << 8) |
+                static_cast<unsigned char>(text[size - 1]);
         }
         std::uint64_t h = (a ^ (b * 0x9E3779B97F4A7C15ULL) ^ size) * 0xBF58476D1CE4E5B9ULL;
+        h ^= h >> 31;
+        h *= 0x94D049BB133111EBULL;
         return h ^ (h >> 29);
     }
+    // Whether the `size` bytes (1 to 32) at `a` and `b` are equal, with
+    // overlapping word compares instead of a call.
+    static bool same_bytes(const char* a, const char* b, std::size_t size) {
+        if (size >= 8) {
+            std::uint64_t diff = (scan::load64(a) ^ scan::load64(b)) |
+                                 (scan::load64(a + size - 8) ^ scan::load64(b + size - 8));
+            if (size > 16) {
+                diff |= (scan::load64(a + 8) ^ scan::load64(b + 8)) |
+                        (scan::load64(a + size - 16) ^ scan::load64(b + size - 16));
+            }
+            return diff == 0;
+        }
+        if (size >= 4) return ((load32(a) ^ load32(b)) | (load32(a + size - 4) ^ load32(b + size - 4))) == 0;
+        return a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1];
+    }
+    static std::uint64_t load32(const char* p) {
+        std::uint32_t word;
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    }
+    // Doubles the table (64 slots at first) and places the keys again.
+    void grow() {
+        const std::size_t capacity = capacity_ ? capacity_ * 2 : 64;
+        std::unique_ptr<Slot[]> slots(new Slot[capacity]);
+        for (std::size_t i = 0; i < capacity; ++i) slots[i].key = nullptr;
+        for (std::size_t i = 0; i < capacity_; ++i) {
+            const Slot& slot = slots_[i];
+            if (slot.key == nullptr) continue;
+            std::size_t j = static_cast<std::size_t>(hash(slot.bytes, slot.size)) & (capacity - 1);
+            while (slots[j].key != nullptr) j = (j + 1) & (capacity - 1);
+            slots[j] = slot;
+        }
+        slots_ = std::move(slots);
+        capacity_ = capacity;
+    }
 
-    Slot slots_[kSlots];
+    std::unique_ptr<Slot[]> slots_;
+    std::size_t capacity_ = 0;
+    std::size_t count_ = 0;
 };
 
 }  // namespace tabrix::py
