@@ -165,3 +165,25 @@ def test_env_file_errors_name_the_line(text):
 
     with pytest.raises(UserError, match="^vars.env:1: expected NAME=value$"):
         parse_env_file(text, "vars.env")
+
+
+def test_rows_streams_json_lines(files):
+    result = tabrix("rows", files / "t.csv")
+    assert (result.returncode, result.stdout) == (0, '{"a":1,"b":"x"}\n{"a":2,"b":"y"}\n')
+
+
+@pytest.mark.parametrize("args, message", [
+    (["rows", "c.yaml"], "tabrix: rows reads csv or tsv files, not yaml\n"),
+    (["rows", "missing.csv"], "tabrix: missing.csv: cannot open missing.csv: No such file or directory (os error 2)\n"),
+])
+def test_rows_errors(files, args, message):
+    result = tabrix(*args, cwd=files)
+    assert (result.returncode, result.stderr) == (1, message)
+
+
+def test_demo_runs():
+    result = subprocess.run([sys.executable, str(EXAMPLES / "demo.py")], capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    assert "examples/broken.toml: TOML parse error at line 3" in result.stdout
+    assert "postgres://app@db.internal/api" in result.stdout  # a default and a set variable
+    assert '{"name":"Grace","age":85,"height":1.52,"member":true' in result.stdout

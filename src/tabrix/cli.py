@@ -3,6 +3,7 @@
     tabrix convert IN [OUT] [--from FORMAT] [--to FORMAT] [--env] [--env-file FILE]
     tabrix get FILE KEY.PATH [--from FORMAT] [--env] [--env-file FILE]
     tabrix check FILE... [--from FORMAT]
+    tabrix rows FILE [--from csv|tsv]
 
 ``-`` stands for standard input or output. Formats are guessed from file
 names; ``--from`` and ``--to`` name them where no name tells. Exit status: 0 on
@@ -276,6 +277,26 @@ def cmd_check(args: argparse.Namespace) -> int:
     return 1 if failed else 0
 
 
+def cmd_rows(args: argparse.Namespace) -> int:
+    fmt = _format_of(args.file, args.from_format, "--from")
+    if fmt not in ("csv", "tsv"):
+        raise UserError(f"rows reads csv or tsv files, not {fmt}")
+    if args.file == "-":
+        raise UserError("rows reads a file, not standard input")
+    try:
+        rows = tabrix.iter_rows(args.file, fmt)
+        for number, row in enumerate(rows, start=2):
+            try:
+                line = tabrix.jsonc.dumps(row)
+            except (TypeError, ValueError) as error:  # pragma: no cover - rows hold only scalars
+                raise UserError(f"{args.file}: row {number}: {error}") from None
+            sys.stdout.write(line + "\n")
+    except ValueError as error:
+        raise UserError(f"{args.file}: {error}") from None
+    sys.stdout.flush()
+    return 0
+
+
 # ---------------------------------------------------------------- entry
 
 
@@ -314,6 +335,13 @@ def build_parser() -> argparse.ArgumentParser:
     check.add_argument("files", metavar="FILE", nargs="+")
     check.add_argument("--from", dest="from_format", choices=formats, metavar="FORMAT")
     check.set_defaults(handler=cmd_check)
+
+    rows = sub.add_parser("rows", help="stream the records of a CSV or TSV file as JSON lines",
+                          description="Print one JSON object per record, reading the file a record at a time "
+                                      "(each cell typed on its own).")
+    rows.add_argument("file", metavar="FILE")
+    rows.add_argument("--from", dest="from_format", choices=["csv", "tsv"], metavar="FORMAT")
+    rows.set_defaults(handler=cmd_rows)
     return parser
 
 
