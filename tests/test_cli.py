@@ -187,3 +187,8 @@ def test_demo_runs():
     assert "examples/broken.toml: TOML parse error at line 3" in result.stdout
     assert "postgres://app@db.internal/api" in result.stdout  # a default and a set variable
     assert '{"name":"Grace","age":85,"height":1.52,"member":true' in result.stdout
+
+
+def test_json_alias_output_ends_with_a_newline(files):
+    result = tabrix("convert", files / "t.csv", "--to", "json")
+    assert result.stdout == '[{"a":1,"b":"x"},{"a":2,"b":"y"}]\n'

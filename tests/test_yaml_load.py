@@ -472,4 +472,4 @@ def test_example_config_loads(pytestconfig):
     assert api["replicas"] == 2 and api["timeout"] == 2.5 and api["ports"] == [8080, 8443]
     assert worker["replicas"] == 4 and worker["log_level"] == "${LOG_LEVEL:-info}"
     assert list(worker)[:3] == ["name", "replicas", "queues"]
-    assert result["limits"] == {"max_upload": 1e7, "ratio": 0.75, "tags": None}
+    assert result["limits"] == {"max_upload": 1e7, "ratio": 0.75, "tags": ["web", "batch"]}

@@ -33,6 +33,7 @@ from tabrix._native import csv, ini, jsonc, toml, tsv, yaml
 __all__ = [
     "FORMATS",
     "CsvStream",
+    "canonical_format",
     "Format",
     "csv",
     "dump",
@@ -77,11 +78,18 @@ Source = Union[str, "os.PathLike[str]", IO[str], IO[bytes]]
 Target = Union[str, "os.PathLike[str]", IO[str]]
 
 
-def _codec(format: str) -> Any:
+def canonical_format(format: str) -> str:
+    """The name in ``FORMATS`` of a format (``json`` is ``jsonc``, ``yml``
+    is ``yaml``, ``cfg`` and ``conf`` are ``ini``); ``ValueError`` for an
+    unknown one."""
     name = _ALIASES.get(format, format)
     if name not in FORMATS:
         raise ValueError(f"unknown format {format!r}: expected one of {', '.join(FORMATS)}")
-    return getattr(_native, name)
+    return name
+
+
+def _codec(format: str) -> Any:
+    return getattr(_native, canonical_format(format))
 
 
 def guess_format(name: PathLike) -> str:

@@ -72,7 +72,7 @@ class Progress:
 
 def _format_of(path: str, explicit: str | None, flag: str) -> str:
     if explicit is not None:
-        return explicit
+        return tabrix.canonical_format(explicit)
     if path == "-":
         raise UserError(f"name the format of standard {'input' if flag == '--from' else 'output'} with {flag}")
     try:
