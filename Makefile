@@ -6,7 +6,7 @@ PYTHON ?= /usr/bin/python3
 # Debian packages: to build, to test, to benchmark against the peers.
 BUILD_DEPS := g++ make pkg-config meson ninja-build python3-dev python3-venv python3-mesonpy \
               libyaml-dev libutf8proc-dev
-TEST_DEPS  := python3-pytest python3-hypothesis
+TEST_DEPS  := python3-pytest python3-hypothesis python3-mypy
 BENCH_DEPS := python3-yaml python3-tomli python3-tomli-w python3-pandas python3-json5 python3-matplotlib
 
 RUN = $(shell scripts/build --where $(PYTHON))
