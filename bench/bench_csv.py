@@ -8,7 +8,7 @@ import marshal
 import random
 
 from documents import WORDS
-from harness import Case
+from harness import Case, small_loads_case
 from tabrix._native import csv
 
 HEADER = ["id", "score", "active", "city", "note", "quantity", "ratio", "code"]
@@ -38,9 +38,24 @@ def table_text(rows: int = 50_000, seed: int = 5) -> str:
 
 
 def cases() -> list[Case]:
+    import os
+    import tempfile
+
     import pandas
 
     text = table_text()
+    folder = tempfile.mkdtemp(prefix="tabrix-bench-")
+    path = os.path.join(folder, "table.csv")
+    with open(path, "w", encoding="utf-8", newline="") as file:
+        file.write(text)
+
+    def dict_reader_file() -> list:
+        with open(path, encoding="utf-8", newline="") as file:
+            return list(stdcsv.DictReader(file))
+
+    streamed = list(csv.stream_at(path))
+    streamed_blob = marshal.dumps(streamed)
+    small_text = table_text(rows=25)
     records = csv.loads(text)
     frozen = marshal.dumps(records)
     fieldnames = list(records[0])
@@ -71,6 +86,16 @@ def cases() -> list[Case]:
             lambda: csv.dumps(records),
             {"csv.DictWriter": dict_writer},
             size_bytes=size,
+            floor=lambda: marshal.dumps(records),
             target="3x DictWriter",
         ),
+        Case(
+            f"csv.stream_at {size / 1e6:.1f} MB file, row by row",
+            lambda: list(csv.stream_at(path)),
+            {"csv.DictReader over the file": dict_reader_file},
+            size_bytes=size,
+            floor=lambda: marshal.loads(streamed_blob),
+        ),
+        small_loads_case("csv.loads", csv.loads, small_text, csv.loads(small_text),
+                         {"csv.DictReader": lambda: list(stdcsv.DictReader(io.StringIO(small_text)))}),
     ]

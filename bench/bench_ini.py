@@ -8,7 +8,7 @@ import marshal
 import random
 
 from documents import WORDS
-from harness import Case
+from harness import Case, small_loads_case
 from tabrix._native import ini
 
 OPTIONS = ("host port timeout retries enabled mode path user group level weight region zone replicas image "
@@ -75,6 +75,7 @@ def cases() -> list[Case]:
     if value != configparser_loads(text):
         raise AssertionError("ini.loads and configparser read the benchmark document differently")
     blob = marshal.dumps(value)
+    small_text = ini_document(2_000)
     return [
         Case(
             "ini.loads 0.6 MB",
@@ -89,5 +90,8 @@ def cases() -> list[Case]:
             lambda: ini.dumps(value),
             {"configparser": lambda: configparser_dumps(value)},
             size_bytes=len(text.encode()),
+            floor=lambda: marshal.dumps(value),
         ),
+        small_loads_case("ini.loads", ini.loads, small_text, ini.loads(small_text),
+                         {"configparser": lambda: configparser_loads(small_text)}),
     ]

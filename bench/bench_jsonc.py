@@ -6,8 +6,8 @@ import json
 import marshal
 from typing import Any
 
-from documents import config_document
-from harness import Case
+from documents import config_document, small_config_document
+from harness import Case, small_loads_case
 from tabrix._native import jsonc
 
 
@@ -55,12 +55,15 @@ def cases() -> list[Case]:
     indented = json.dumps(doc, indent=2)
     commented = commented_text(doc)
     frozen = marshal.dumps(doc)
+    small = small_config_document()
+    small_commented = commented_text(small)
     return [
         Case(
             "jsonc.dumps 1.5 MB",
             lambda: jsonc.dumps(doc),
             {"json.dumps": lambda: json.dumps(doc, separators=(",", ":"))},
             size_bytes=len(text.encode()),
+            floor=lambda: marshal.dumps(doc),
             target="3x json.dumps",
         ),
         Case(
@@ -80,6 +83,8 @@ def cases() -> list[Case]:
             target="500x json5.loads",
             rounds=1,  # json5 takes about 20 s per call
         ),
+        small_loads_case("jsonc.loads", jsonc.loads, small_commented, small,
+                         {"json5.loads": lambda: _json5().loads(small_commented)}),
     ]
 
 

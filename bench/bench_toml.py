@@ -10,7 +10,7 @@ import tomli
 import tomli_w
 
 from documents import config_document
-from harness import Case
+from harness import Case, small_loads_case
 from tabrix._native import toml
 
 
@@ -29,6 +29,8 @@ def cases() -> list[Case]:
     assert toml.loads(text) == tomllib.loads(text) == doc
     frozen = marshal.dumps(doc)
     size = len(text.encode())
+    small_doc = toml_config_document(2_000)
+    small_text = tomli_w.dumps(small_doc)
     return [
         Case(
             f"toml.loads {size / 1e6:.1f} MB",
@@ -43,6 +45,9 @@ def cases() -> list[Case]:
             lambda: toml.dumps(doc),
             {"tomli_w.dumps": lambda: tomli_w.dumps(doc)},
             size_bytes=size,
+            floor=lambda: marshal.dumps(doc),
             target="10x tomli_w",
         ),
+        small_loads_case("toml.loads", toml.loads, small_text, small_doc,
+                         {"tomllib.loads": lambda: tomllib.loads(small_text)}),
     ]

@@ -7,7 +7,7 @@ import marshal
 
 import yaml as pyyaml
 from documents import config_document
-from harness import Case
+from harness import Case, small_loads_case
 from tabrix._native import yaml
 
 
@@ -24,6 +24,7 @@ def cases() -> list[Case]:
     doc, text = yaml_config()
     blob = marshal.dumps(doc)
     size = len(text.encode())
+    small_doc, small_text = yaml_config(2_000)
     return [
         Case(
             "yaml.loads 1 MB",
@@ -38,6 +39,9 @@ def cases() -> list[Case]:
             lambda: yaml.dumps(doc),
             {"CSafeDumper": lambda: pyyaml.dump(doc, Dumper=pyyaml.CSafeDumper, sort_keys=False, allow_unicode=True)},
             size_bytes=size,
+            floor=lambda: marshal.dumps(doc),
             target="30x CSafeDumper",
         ),
+        small_loads_case("yaml.loads", yaml.loads, small_text, small_doc,
+                         {"CSafeLoader": lambda: pyyaml.load(small_text, Loader=pyyaml.CSafeLoader)}),
     ]

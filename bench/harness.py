@@ -1,11 +1,11 @@
-"""Timing and reporting for the benchmarks: every figure of a table comes from
+"""Timing and reporting for the benchmarks: every figure of a row comes from
 one run, so ratios compare like with like."""
 
 from __future__ import annotations
 
 import gc
 import time
-from dataclasses import dataclass, field
+from dataclasses import asdict, dataclass, field
 from typing import Any, Callable
 
 
@@ -53,26 +53,38 @@ class Case:
     ours: Callable[[], Any]
     peers: dict[str, Callable[[], Any]] = field(default_factory=dict)
     size_bytes: int = 0  # text size, for MB/s
-    floor: Callable[[], Any] | None = None  # marshal.loads of the same value
-    target: str = ""  # what the issue asks, printed beside the figures
-    rounds: int = 7  # fewer when a peer takes many seconds per call
+    # The floor: marshal.loads of the same value for a loader (the cost of
+    # building the very objects), marshal.dumps of it for a writer.
+    floor: Callable[[], Any] | None = None
+    target: str = ""  # what is asked, printed beside the figures
+    rounds: int = 7  # fewer for peers that take many seconds a call
 
 
 @dataclass
 class Row:
-    case: Case
+    name: str
     ours: float
     peers: dict[str, float]
     floor: float | None
+    size_bytes: int
+    target: str
 
     def cells(self) -> list[str]:
-        mb_s = f"{self.case.size_bytes / self.ours / 1e6:.0f}" if self.case.size_bytes else "-"
-        ratios = ", ".join(f"{name} {t * 1e3:.2f} ms = {t / self.ours:.1f}x" for name, t in self.peers.items())
+        mb_s = f"{self.size_bytes / self.ours / 1e6:.0f}" if self.size_bytes else "-"
+        ratios = ", ".join(f"{name} {_ms(t)} = {t / self.ours:.1f}x" for name, t in self.peers.items())
         floor = f"{self.ours / self.floor:.2f}x" if self.floor else "-"
-        return [self.case.name, f"{self.ours * 1e3:.3f}", mb_s, floor, ratios or "-", self.case.target or ""]
+        return [self.name, _ms(self.ours), mb_s, floor, ratios or "-", self.target]
+
+    def to_json(self) -> dict[str, Any]:
+        return asdict(self)
 
 
-HEADERS = ["case", "ours (ms)", "MB/s", "of floor", "peers (time = how many times slower than ours)", "target"]
+def _ms(seconds: float) -> str:
+    ms = seconds * 1e3
+    return f"{ms:.3f} ms" if ms < 10 else f"{ms:.1f} ms"
+
+
+HEADERS = ["case", "ours", "MB/s", "of floor", "peers: time = how many times ours", "target"]
 
 
 def run(case: Case) -> Row:
@@ -81,7 +93,7 @@ def run(case: Case) -> Row:
         fns["\0floor"] = case.floor
     times = best_times(fns, rounds=case.rounds)
     peers = {name: t for name, t in times.items() if not name.startswith("\0")}
-    return Row(case, times["\0ours"], peers, times.get("\0floor"))
+    return Row(case.name, times["\0ours"], peers, times.get("\0floor"), case.size_bytes, case.target)
 
 
 def format_table(rows: list[Row]) -> str:
@@ -94,5 +106,24 @@ def format_table(rows: list[Row]) -> str:
 
 def format_markdown(rows: list[Row]) -> str:
     lines = ["| " + " | ".join(HEADERS) + " |", "|" + "---|" * len(HEADERS)]
-    lines += ["| " + " | ".join(row.cells()) + " |" for row in rows]
+    lines += ["| " + " | ".join(cell.replace("|", "\\|") for cell in row.cells()) + " |" for row in rows]
     return "\n".join(lines) + "\n"
+
+
+def small_loads_case(name: str, loads: Callable[[str], Any], text: str, value: Any,
+                     peers: dict[str, Callable[[], Any]] | None = None) -> Case:
+    """A loader on a document of about 2 KB, where call overhead dominates,
+    against json.loads of the same data written as JSON."""
+    import json
+    import marshal
+
+    json_text = json.dumps(value)
+    blob = marshal.dumps(value)
+    return Case(
+        f"{name} {len(text.encode()) / 1e3:.1f} KB",
+        lambda: loads(text),
+        {"json.loads (same data)": lambda: json.loads(json_text), **(peers or {})},
+        size_bytes=len(text.encode()),
+        floor=lambda: marshal.loads(blob),
+        target="within 1.5x json.loads",
+    )

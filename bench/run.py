@@ -1,49 +1,113 @@
 """Runs every benchmark and prints one table: our time, MB/s, our multiple of
-the object-construction floor where it applies, and each peer's time with its
-ratio to ours, all measured in this one run.
+the floor (marshal.loads of the same value for a loader, marshal.dumps for a
+writer), and each peer's time with how many times ours it is, all measured in
+one run.
 
-    python bench/run.py [SUBSTRING ...] [--markdown FILE]
+    python bench/run.py [SUBSTRING ...] [--markdown FILE] [--chart FILE.png]
 
-Each bench_<format>.py offers cases(); a case runs when its name contains one
-of the substrings (all cases without any).
+Each bench_<name>.py offers cases(); a case runs when its name contains one
+of the substrings (all cases without any). Each module runs in a fresh
+interpreter of its own, so that the documents of one benchmark do not scatter
+the memory another one walks.
 """
 
 from __future__ import annotations
 
 import argparse
 import importlib
+import json
 import pathlib
+import subprocess
 import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-from harness import format_markdown, format_table, run  # noqa: E402
+from harness import Row, format_markdown, format_table, run  # noqa: E402
+
+
+def worker(module_name: str, filters: list[str]) -> int:
+    """Runs the cases of one module, printing each row as a JSON line."""
+    module = importlib.import_module(module_name)
+    for case in module.cases():
+        if filters and not any(f in case.name for f in filters):
+            continue
+        try:
+            row = run(case)
+        except NotImplementedError as error:
+            print(f"skipped {case.name}: {error}", file=sys.stderr)
+            continue
+        print(json.dumps(row.to_json()), flush=True)
+    return 0
+
+
+def chart(rows: list[Row], path: pathlib.Path) -> None:
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    compared = [r for r in rows if r.peers]
+    floored = [r for r in rows if r.floor]
+    fig, (left, right) = plt.subplots(1, 2, figsize=(14, 0.38 * max(len(compared), len(floored)) + 1.6),
+                                      gridspec_kw={"width_ratios": [3, 2]})
+    names = [r.name for r in compared]
+    speedups = [max(r.peers.values()) / r.ours for r in compared]
+    left.barh(names, speedups, color="#3b7dd8")
+    left.set_xscale("log")
+    left.axvline(1, color="black", linewidth=0.8)
+    left.set_xlabel("times faster than the slowest peer measured (log scale)")
+    for y, value in enumerate(speedups):
+        left.text(value, y, f" {value:.1f}x", va="center", fontsize=8)
+    left.invert_yaxis()
+    left.tick_params(axis="y", labelsize=8)
+    fnames = [r.name for r in floored]
+    multiples = [r.ours / r.floor for r in floored if r.floor]
+    right.barh(fnames, multiples, color="#d8873b")
+    right.axvline(1, color="black", linewidth=0.8)
+    right.set_xlabel("our time / floor (marshal of the same value)")
+    for y, value in enumerate(multiples):
+        right.text(value, y, f" {value:.2f}x", va="center", fontsize=8)
+    right.invert_yaxis()
+    right.tick_params(axis="y", labelsize=8)
+    fig.suptitle("tabrix against its peers, one run")
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("filters", nargs="*", help="run only cases whose name contains one of these")
     parser.add_argument("--markdown", type=pathlib.Path, help="also write the table as Markdown to this file")
+    parser.add_argument("--chart", type=pathlib.Path, help="also draw the results as a PNG chart (matplotlib)")
+    parser.add_argument("--worker", help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.worker:
+        return worker(args.worker, args.filters)
 
-    rows = []
+    rows: list[Row] = []
+    failed = False
     for path in sorted(HERE.glob("bench_*.py")):
-        module = importlib.import_module(path.stem)
-        for case in module.cases():
-            if args.filters and not any(f in case.name for f in args.filters):
-                continue
-            try:
-                rows.append(run(case))
-            except NotImplementedError as error:
-                print(f"skipped {case.name}: {error}", file=sys.stderr)
-                continue
-            print(format_table(rows[-1:]).splitlines()[-1], flush=True)
+        process = subprocess.Popen([sys.executable, __file__, "--worker", path.stem, *args.filters],
+                                   stdout=subprocess.PIPE, text=True)
+        assert process.stdout is not None
+        for line in process.stdout:
+            row = Row(**json.loads(line))
+            rows.append(row)
+            print(format_table([row]).splitlines()[-1], flush=True)
+        if process.wait() != 0:
+            print(f"{path.stem} failed (exit status {process.returncode})", file=sys.stderr)
+            failed = True
     print()
     print(format_table(rows))
+    for target in (args.markdown, args.chart):
+        if target:
+            target.parent.mkdir(parents=True, exist_ok=True)
     if args.markdown:
         args.markdown.write_text(format_markdown(rows))
-    return 0
+    if args.chart and rows:
+        chart(rows, args.chart)
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

@@ -76,6 +76,23 @@ def test_random_floats_match_the_shortest_repr_layout():
         assert float(text) == x
 
 
+def test_decimal_looking_floats_match_the_shortest_repr_layout():
+    # Values written with few decimals take a fast path of their own; it must
+    # agree with the general algorithm everywhere, its range edges included.
+    import random
+
+    rng = random.Random(99)
+    values = [1e-5, 9.99999e-6, 1e15 - 1, 1e15 - 0.5, 999999999999999.9, 1125899906842623.5, 0.1 + 0.2, 1 / 3]
+    for _ in range(60000):
+        digits = rng.randint(0, 17)
+        scale = rng.randint(-6, 16)
+        values.append(round(rng.random() * 10.0**scale, digits))
+        values.append(rng.randint(1, 10**rng.randint(1, 16)) / 10**rng.randint(0, 17))
+    for x in values:
+        for v in (x, -x):
+            assert jsonc.dumps(v) == reference_float(v), v
+
+
 @pytest.mark.parametrize(
     "value, text",
     [

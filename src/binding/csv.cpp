@@ -197,6 +197,12 @@ CellStatus write_value(OutBuffer& out, PyObject* value) {
         return CellStatus::Written;
     }
     if (PyUnicode_Check(value)) {
+        if (PyUnicode_IS_COMPACT_ASCII(value)) [[likely]] {
+            // ASCII text is its own UTF-8 form.
+            csv::write_field<Delimiter>(out, std::string_view(static_cast<const char*>(PyUnicode_DATA(value)),
+                                                              static_cast<std::size_t>(PyUnicode_GET_LENGTH(value))));
+            return CellStatus::Written;
+        }
         Py_ssize_t size;
         const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
         if (utf8 != nullptr) [[likely]] {
@@ -278,7 +284,7 @@ template <char Delimiter>
 Outcome<bool> write_record(OutBuffer& out, PyObject* record, std::uint64_t number, const std::vector<Ref>& keys,
                            const std::vector<std::string>& names, const char* declared_by) {
     if (!PyDict_Check(record)) return record_error(number, " is not a mapping");
-    const Py_ssize_t size = PyDict_Size(record);
+    const Py_ssize_t size = PyDict_GET_SIZE(record);
     if (static_cast<std::size_t>(size) != keys.size()) return key_count_error(number, size, keys.size(), declared_by);
     for (std::size_t c = 0; c < keys.size(); ++c) {
         if (c > 0) out.push(Delimiter);

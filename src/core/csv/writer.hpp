@@ -17,11 +17,25 @@ template <char Delimiter>
 void write_field(OutBuffer& out, std::string_view field) {
     const char* p = field.data();
     const char* end = p + field.size();
-    const char* special = scan::find_any<false, static_cast<unsigned char>(Delimiter), '"', '\r', '\n'>(p, end);
-    if (special == end) [[likely]] {
-        out.append(p, field.size());
+    if (field.size() < 16) {
+        // Most fields are short: one pass that copies while it checks.
+        char* const start = out.room(field.size());
+        char* w = start;
+        for (const char* q = p; q < end; ++q) {
+            const char c = *q;
+            if (c == Delimiter || c == '"' || c == '\r' || c == '\n') [[unlikely]] goto quoted;
+            *w++ = c;
+        }
+        out.commit(field.size());
         return;
+    } else {
+        const char* special = scan::find_any<false, static_cast<unsigned char>(Delimiter), '"', '\r', '\n'>(p, end);
+        if (special == end) [[likely]] {
+            out.append(p, field.size());
+            return;
+        }
     }
+quoted:
     out.push('"');
     for (;;) {
         const char* quote = scan::find_any<false, '"'>(p, end);

@@ -6,13 +6,51 @@
 
 namespace tabrix {
 
+namespace {
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+
+// The common case of configuration data: a value with few decimals, such as
+// 2.5 or 123.45. For k = 0, 1, 2, ... take m, the integer nearest to
+// value * 10^k; the first m whose m / 10^k reads back as the value gives the
+// shortest digits. The test is exact: m and 10^k are exact doubles, and the
+// correctly rounded quotient is what reading "m e-k" gives. Below 2^50 the
+// interval of decimals that read back as the value is narrower than a
+// quarter of one unit of m, so at most one integer lies in it, it is the one
+// nearest the product, and no shorter or closer digits exist at that k.
+// Anything else takes the general algorithm.
+bool few_decimal_digits(double magnitude, ShortestDigits& out) noexcept {
+    if (!(magnitude >= 1e-5 && magnitude < 1e15)) return false;
+    for (int k = 0; k < 18; ++k) {
+        const double scaled = magnitude * kPowersOfTen[k];
+        if (scaled >= 1125899906842624.0) return false;  // 2^50
+        const double m = std::nearbyint(scaled);
+        if (m / kPowersOfTen[k] != magnitude) continue;
+        char text[20];
+        const char* end = std::to_chars(text, text + sizeof text, static_cast<std::uint64_t>(m)).ptr;
+        int count = static_cast<int>(end - text);
+        out.exponent = count - 1 - k;
+        while (count > 1 && text[count - 1] == '0') --count;
+        std::memcpy(out.digits, text, static_cast<std::size_t>(count));
+        out.count = count;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 ShortestDigits shortest_digits(double value) noexcept {
+    ShortestDigits out{};
+    out.negative = std::signbit(value);
+    if (few_decimal_digits(std::fabs(value), out)) return out;
+    out = ShortestDigits{};
     // to_chars in scientific form gives the shortest round-trip digits:
     // "-d.ddde+XX".
     char text[40];
     const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
     const char* p = text;
-    ShortestDigits out{};
     if (*p == '-') {
         out.negative = true;
         ++p;
