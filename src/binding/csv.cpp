@@ -186,9 +186,10 @@ enum class CellStatus { Written, Failed, NotScalar };
 // Appends the field text of one value: None empty, a bool true/false, a str
 // its UTF-8, an int or float (or a subclass) its str(). NotScalar for any
 // other value, and for a str that has no UTF-8 form (a lone surrogate);
-// Failed with the interpreter's exception.
+// Failed with the interpreter's exception. `ascii` is cleared when the text
+// written may hold non-ASCII characters.
 template <char Delimiter>
-CellStatus write_value(OutBuffer& out, PyObject* value) {
+CellStatus write_value(OutBuffer& out, PyObject* value, bool& ascii) {
     if (value == Py_None) return CellStatus::Written;
     PyTypeObject* type = Py_TYPE(value);
     if (type == &PyBool_Type) {
@@ -203,6 +204,7 @@ CellStatus write_value(OutBuffer& out, PyObject* value) {
                                                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(value))));
             return CellStatus::Written;
         }
+        ascii = false;
         Py_ssize_t size;
         const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
         if (utf8 != nullptr) [[likely]] {
@@ -230,6 +232,7 @@ CellStatus write_value(OutBuffer& out, PyObject* value) {
     // An int beyond 64 bits, or a subclass of int or float: its str().
     Ref text(PyObject_Str(value));
     if (!text) return CellStatus::Failed;
+    ascii = ascii && PyUnicode_IS_ASCII(text.get());
     Py_ssize_t size;
     const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
     if (utf8 == nullptr) return CellStatus::Failed;
@@ -281,8 +284,9 @@ void write_header_line(OutBuffer& out, const std::vector<std::string>& names) {
 // dict holding exactly the columns. `declared_by` names the source of the
 // columns in the key-count message.
 template <char Delimiter>
-Outcome<bool> write_record(OutBuffer& out, PyObject* record, std::uint64_t number, const std::vector<Ref>& keys,
-                           const std::vector<std::string>& names, const char* declared_by) {
+Outcome<bool> write_record(OutBuffer& out, bool& ascii, PyObject* record, std::uint64_t number,
+                           const std::vector<Ref>& keys, const std::vector<std::string>& names,
+                           const char* declared_by) {
     if (!PyDict_Check(record)) return record_error(number, " is not a mapping");
     const Py_ssize_t size = PyDict_GET_SIZE(record);
     if (static_cast<std::size_t>(size) != keys.size()) return key_count_error(number, size, keys.size(), declared_by);
@@ -293,7 +297,7 @@ Outcome<bool> write_record(OutBuffer& out, PyObject* record, std::uint64_t numbe
         if (found < 0) return PendingError::capture();
         if (found == 0) return record_error(number, " is missing column ", names[c]);
         Ref value(raw);
-        const CellStatus status = write_value<Delimiter>(out, raw);
+        const CellStatus status = write_value<Delimiter>(out, raw, ascii);
         if (status != CellStatus::Written) [[unlikely]] return cell_failure(status, number, names[c]);
     }
     out.push('\n');
@@ -548,6 +552,9 @@ struct Codec {
         const auto records = static_cast<std::size_t>(count);
         OutBuffer out(records >= kMaxInitial / per_record ? kMaxInitial : records * per_record);
         write_header_line<Delimiter>(out, names);
+        // Whether the whole text is ASCII, known as it is written: the str
+        // is then made without a scan.
+        bool ascii = scan::is_ascii(out.data(), out.size());
         // A list that shrinks while it is written (a value's __str__ may change
         // it) ends the walk early.
         for (Py_ssize_t i = 0; i < count && i < PyList_GET_SIZE(obj); ++i) {
@@ -556,11 +563,11 @@ struct Codec {
                 PyErr_Clear();
                 break;
             }
-            Outcome<bool> written = write_record<Delimiter>(out, record.get(), static_cast<std::uint64_t>(i) + 1, keys,
-                                                            names, "the first record");
+            Outcome<bool> written = write_record<Delimiter>(out, ascii, record.get(), static_cast<std::uint64_t>(i) + 1,
+                                                            keys, names, "the first record");
             if (!written) return std::move(written).error();
         }
-        return PyResult::from(str_from_utf8(out.data(), out.size()));
+        return PyResult::from(ascii ? str_from_ascii(out.data(), out.size()) : str_from_utf8(out.data(), out.size()));
     }
 
     static PyResult dumps_header(PyObject*, ColumnNames header) {
@@ -579,7 +586,8 @@ struct Codec {
             if (!keys.back()) return PyResult::failed();
         }
         OutBuffer out;
-        Outcome<bool> written = write_record<Delimiter>(out, row, number.value, keys, header.names, "the header");
+        bool ascii = true;
+        Outcome<bool> written = write_record<Delimiter>(out, ascii, row, number.value, keys, header.names, "the header");
         if (!written) return std::move(written).error();
         return PyResult::from(str_from_utf8(out.data(), out.size()));
     }

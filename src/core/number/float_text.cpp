@@ -25,8 +25,12 @@ bool few_decimal_digits(double magnitude, ShortestDigits& out) noexcept {
     for (int k = 0; k < 18; ++k) {
         const double scaled = magnitude * kPowersOfTen[k];
         if (scaled >= 1125899906842624.0) return false;  // 2^50
-        const double m = std::nearbyint(scaled);
-        if (m / kPowersOfTen[k] != magnitude) continue;
+        // The nearest integer (ties to even): below 2^52, adding and taking
+        // away 2^52 rounds away the fraction.
+        const double m = (scaled + 4503599627370496.0) - 4503599627370496.0;
+        // The digits, if any at this k, are within a quarter of the product;
+        // the costly exact test is left for a product that close.
+        if (std::fabs(scaled - m) > 0.25 || m / kPowersOfTen[k] != magnitude) continue;
         char text[20];
         const char* end = std::to_chars(text, text + sizeof text, static_cast<std::uint64_t>(m)).ptr;
         int count = static_cast<int>(end - text);
