@@ -247,11 +247,10 @@ private:
     // The rest of the line holds only spaces and a comment; p_ ends at the
     // line feed or the end of the text.
     bool end_of_line() {
-        const char* start = p_;
         skip_spaces();
         if (p_ == end_ || *p_ == '\n') return true;
-        // A comment needs a blank before it here ("'a'#b" is left to libyaml).
-        if (*p_ != '#' || p_ == start || p_[-1] != ' ') return false;
+        // A comment needs a space before it here ("'a'#b" is left to libyaml).
+        if (*p_ != '#' || p_[-1] != ' ') return false;
         p_ = scan::find_any<false, '\n'>(p_, end_);
         return true;
     }
@@ -459,7 +458,8 @@ private:
             } else if (*q == '#') {
                 if (q[-1] == ' ') break;  // a comment
             } else {
-                return false;  // a tab
+                if (!inner_tabs(q, false)) return false;
+                continue;
             }
             ++q;
         }
@@ -469,6 +469,22 @@ private:
         out.style = ScalarStyle::Plain;
         p_ = colon ? q : stop;
         return true;
+    }
+
+    // Blanks with a tab inside a plain scalar, from the tab at `q`: kept in
+    // the text when a character that continues the scalar follows them (q
+    // is left there). Tabs before the scalar's end, a comment or an
+    // indicator are left to libyaml.
+    bool inner_tabs(const char*& q, bool flow) const noexcept {
+        while (q < end_ && (*q == ' ' || *q == '\t')) ++q;
+        switch (at(q)) {
+            case '\0': case '\n': case '#': case ':':
+                return false;
+            case ',': case '[': case ']': case '{': case '}':
+                return !flow;
+            default:
+                return true;
+        }
     }
 
     // A quoted scalar that ends on its line; p_ is left after its closing
@@ -481,7 +497,11 @@ private:
         bool copied = false;
         while (true) {
             q = single ? scan::find_any<true, '\''>(q, end_) : scan::find_any<true, '"', '\\'>(q, end_);
-            if (q == end_ || static_cast<unsigned char>(*q) < 0x20) return false;  // a break or a tab
+            if (q == end_ || *q == '\n') return false;  // a scalar over several lines
+            if (*q == '\t') {  // blanks inside the quotes are kept, tabs too
+                ++q;
+                continue;
+            }
             if (single) {
                 if (at(q + 1) != '\'') break;
                 // '' stands for one quote.
@@ -520,7 +540,8 @@ private:
             case '0': scratch_ += '\0'; return 0;
             case 'a': scratch_ += '\x07'; return 0;
             case 'b': scratch_ += '\x08'; return 0;
-            case 't': scratch_ += '\x09'; return 0;
+            case 't':
+            case '\t': scratch_ += '\x09'; return 0;
             case 'n': scratch_ += '\x0A'; return 0;
             case 'v': scratch_ += '\x0B'; return 0;
             case 'f': scratch_ += '\x0C'; return 0;
@@ -633,7 +654,11 @@ private:
         const char* q = p_ + 1;
         while (true) {
             q = scan::find_any<true, ':', '#', ',', '[', ']', '{', '}'>(q, end_);
-            if (q == end_ || static_cast<unsigned char>(*q) < 0x20) return false;  // no closing bracket on the line
+            if (q == end_ || *q == '\n') return false;  // no closing bracket on the line
+            if (*q == '\t') {
+                if (!inner_tabs(q, true)) return false;
+                continue;
+            }
             if (*q == ':') {
                 const char after = at(q + 1);
                 if (after == ' ') {
