@@ -87,6 +87,12 @@ FAST = [
     "a: 'x'", "a: 'it''s'", "a: ''", "a: ''''", "'k': v", "'k' : v", '"k": v', "a: ' x '", "a: 'a\"b'",
     'a: "x"', 'a: ""', r'a: "\0\a\b\t\n\v\f\r\e\ \"\/\\"', r'a: "\N\_\L\P"', r'a: "\x41\xe9\u00e9\U0001F600"',
     r'a: "\u0000"', r'a: "x\\"', "a: '#'", 'a: "# x"', "a: 'x' # c", "- 'a': 1\n  b: 2", "'a b': 'c: d'", "a: '\t'", 'a: "\tx\t"', 'a: "\\\t"',
+    # Literal and folded block scalars: indentation, folding, chomping.
+    "a: |\n  x\n  y\nb: 1", "a: >\n  x\n  y\n\n  z\n   w\n  v\nb: 1", "a: |-\n  x\n\n", "a: |+\n  x\n\n\nb: 1",
+    "a: |\n  x", "a: |\nb: 1", "a: >-\n", "a: |2\n    x\n   y", "a: |1-\n  x", "a: >+2\n   x\n  y",
+    "a: |  # c\n  x\n  # in the text\n# a comment\nb: 1", "a: |\n\n  \n  x\n      \n  y\n", "a: |\n  x\ty\n  \tz",
+    "- |\n x\n- >\n  y\n   z", "- a: |\n    x\n  b: >\n    y", "a:\n- |\n  x\n- y", "a: &x |\n  z\nb: *x",
+    "a: >\n  x\n\n\n  y\n  \n  z\n", "a: |\n  é😀\n", "a: >\n  x\n  \ty",
     # Flow collections on one line.
     "a: []", "a: {}", "a: [1, 2]", "a: [ 1 , 2 ]", "a: [x y, 'q', \"d\"]", "a: {b: 1, c: [2, 3]}",
     "a: [[1], [2, [3]], {}]", "a: {'b': c, \"d\": e}", "a: [a:b, -1, x#y, x?]", "a: [-]", "a: *x", "[1, 2]", "{a: 1}",
@@ -110,8 +116,9 @@ BAIL = [
     # Scalars over several lines.
     "a: b\n c", "a: b\n\n c", "- a\n  b", "a: 'b\n  c'", 'a: "b\n  c"', 'a: "b\\\n  c"', "a:\n  b",
     "a:\n  'b'", "a:\n  [b]", "x\ny", "a: [1,\n  2]", "a: {b: 1,\n  c: 2}", "a: [1 # c\n]",
-    # Block scalars, tags, directives, markers, documents.
-    "a: |\n  x", "a: >\n  x", "a: !t x", "a: !!str x", "!t a: 1", "%YAML 1.1\n---\na: 1", "a: 1\n...",
+    # Block scalars the fast scanner does not take, tags, directives, markers, documents.
+    "a: |#c\n  x", "a: |\t\n  x", "a: |0\n  x", "a: |-0\n  x", "a: |0-\n  x", "a: |\n\tx", "a: |\n  x\n\ty",
+    "a: |\n  x\n y", "|\n x", "a: |\n      \n  x", "a: >\n  \tx", "--- |\n x", "a: |\n  x\r\n", "a: !t x", "a: !!str x", "!t a: 1", "%YAML 1.1\n---\na: 1", "a: 1\n...",
     "a: 1\n---\nb: 2", "--- x", "--- |\n x", "...", "a: 1\n--- ",
     # Keys libyaml reads otherwise, or refuses.
     "? a\n: 1", "[a]: 1", "{a: b}: 1", "&x a: 1", "*x : 1", "- &x a: 1", "k" * 1025 + ": v",
@@ -259,10 +266,21 @@ class Writer:
 
     def node(self, indent, depth, prefix):
         """A node whose first line starts with `prefix` (a key and ':', or '-')."""
-        kind = self.choice(["scalar", "scalar", "mapping", "sequence"] if depth < 3 else ["scalar"])
+        kind = self.choice(["scalar", "scalar", "block", "mapping", "sequence"] if depth < 3 else ["scalar", "block"])
         anchor = self.anchor()
         if kind == "scalar":
             self.lines.append(" " * indent + prefix + " " + (anchor + " " if anchor else "") + self.scalar(bool(anchor)))
+            return
+        if kind == "block":
+            # A literal or folded scalar: its lines deeper than the key or "-".
+            header = self.choice(["|", ">"]) + self.choice(["", "-", "+", "2", "1-"]) + self.choice(["", "  # c"])
+            self.lines.append(" " * indent + prefix + " " + (anchor + " " if anchor else "") + header)
+            step = self.choice([2, 3, 4]) if header[1:2] not in ("1", "2") else int(header[1])
+            for i in range(self.draw(st.integers(0, 4))):
+                # The first line sets the indentation: more spaces come later only.
+                text = self.choice(["x", "a b", "# no comment", "k: v", "- i", "'q'", "t\tu"]
+                                   + (["", "  more", "\tx"] if i else []))
+                self.lines.append(" " * (indent + step) + text if text else "")
             return
         self.lines.append(" " * indent + prefix + (" " + anchor if anchor else "") + self.choice(["", " # c"]))
         self.comment_or_blank()
@@ -323,7 +341,7 @@ def near_misses(draw):
     return text
 
 
-SETTINGS = settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+SETTINGS = settings(max_examples=50, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
 @SETTINGS

@@ -58,6 +58,8 @@ char style_mark(ScalarStyle style) {
         case ScalarStyle::Plain: return ':';
         case ScalarStyle::SingleQuoted: return '\'';
         case ScalarStyle::DoubleQuoted: return '"';
+        case ScalarStyle::Literal: return '|';
+        case ScalarStyle::Folded: return '>';
     }
     return '?';
 }

@@ -50,7 +50,7 @@
 
 namespace tabrix::yaml {
 
-enum class ScalarStyle : std::uint8_t { Plain, SingleQuoted, DoubleQuoted };
+enum class ScalarStyle : std::uint8_t { Plain, SingleQuoted, DoubleQuoted, Literal, Folded };
 
 namespace fast {
 
@@ -277,7 +277,7 @@ private:
         const char* start = p_;
         Scalar scalar;
         bool key = false;
-        if (!block_scalar(scalar, key)) return false;
+        if (!simple_scalar(scalar, key)) return false;
         if (key) {
             p_ = start;
             return block_mapping(column, {});
@@ -294,7 +294,7 @@ private:
             const char* start = p_;
             Scalar key;
             bool colon = false;
-            if (!block_scalar(key, colon) || !colon) return false;
+            if (!simple_scalar(key, colon) || !colon) return false;
             if (static_cast<std::size_t>(p_ - start) > fast::kMaxKeyBytes) return false;
             if (!sink_.scalar(key.text, key.style, {})) return false;
             ++p_;  // the ':'
@@ -339,10 +339,14 @@ private:
             if (!anchor.empty() || !read_name(name) || !sink_.alias(name)) return false;
         } else if (*p_ == '[' || *p_ == '{') {
             if (!flow_collection(anchor)) return false;
+        } else if (*p_ == '|' || *p_ == '>') {
+            Scalar scalar;
+            if (!literal_or_folded(indent, scalar) || !sink_.scalar(scalar.text, scalar.style, anchor)) return false;
+            return skip_to_content() && col_ <= indent;
         } else {
             Scalar scalar;
             bool colon = false;
-            if (!block_scalar(scalar, colon) || colon) return false;
+            if (!simple_scalar(scalar, colon) || colon) return false;
             if (!sink_.scalar(scalar.text, scalar.style, anchor)) return false;
         }
         return end_of_line() && next_line() && col_ <= indent;
@@ -389,12 +393,12 @@ private:
         if (anchor.empty()) {
             const long column = p_ - line_;  // only '-' and spaces before it
             if (dash_entry()) return block_sequence(column, {});
-            if (*p_ != '*' && *p_ != '[' && *p_ != '{') {
+            if (*p_ != '*' && *p_ != '[' && *p_ != '{' && *p_ != '|' && *p_ != '>') {
                 // A scalar, or the first key of a compact mapping.
                 const char* start = p_;
                 Scalar scalar;
                 bool colon = false;
-                if (!block_scalar(scalar, colon)) return false;
+                if (!simple_scalar(scalar, colon)) return false;
                 if (colon) {
                     p_ = start;
                     return block_mapping(column, {});
@@ -423,7 +427,7 @@ private:
     // A plain or quoted scalar in the block context. `colon` tells whether a
     // ':' and a blank follow it on the line (it is then a key, and p_ is left
     // at the ':'); otherwise p_ is left after it.
-    bool block_scalar(Scalar& out, bool& colon) {
+    bool simple_scalar(Scalar& out, bool& colon) {
         const char c = *p_;
         if (c == '\'' || c == '"') {
             if (!quoted(out)) return false;
@@ -468,6 +472,93 @@ private:
         out.text = std::string_view(p_, static_cast<std::size_t>(stop - p_));
         out.style = ScalarStyle::Plain;
         p_ = colon ? q : stop;
+        return true;
+    }
+
+    // A literal or folded block scalar, p_ at its '|' or '>'; `parent` is
+    // libyaml's indentation level around it (the column of its key or "-").
+    // This is libyaml's reading step by step: the header with its chomping
+    // and indentation indicators, the indentation (given, or that of the
+    // first line with content), the lines with their folding, and the
+    // chomping of the final breaks. p_ is left at the start of the first line
+    // after the scalar.
+    bool literal_or_folded(long parent, Scalar& out) {
+        const bool literal = *p_ == '|';
+        ++p_;
+        int chomping = 0;  // -1 strip, 0 clip, +1 keep
+        long increment = 0;
+        const auto read_chomping = [&] {
+            if (at(p_) == '+' || at(p_) == '-') chomping = *p_++ == '+' ? 1 : -1;
+        };
+        const auto read_increment = [&] {
+            if (at(p_) >= '0' && at(p_) <= '9') increment = *p_++ - '0';
+            return at(p_ - 1) != '0';  // an indentation indicator of 0 is an error
+        };
+        if (at(p_) == '+' || at(p_) == '-') {
+            read_chomping();
+            if (!read_increment()) return false;
+        } else {
+            if (!read_increment()) return false;
+            read_chomping();
+        }
+        if (!end_of_line()) return false;
+        if (p_ < end_) ++p_;  // the header's line feed
+
+        long indent = increment ? parent + increment : 0;
+        std::size_t breaks = 0;  // line feeds of empty lines not added yet
+        bool leading_break = false, leading_blank = false;
+        scratch_.clear();
+        if (!block_breaks(parent, indent, breaks)) return false;
+        while (p_ < end_ && p_ - line_ == indent) {
+            const bool trailing_blank = *p_ == ' ' || *p_ == '\t';
+            if (!literal && leading_break && !leading_blank && !trailing_blank) {
+                if (breaks == 0) scratch_ += ' ';  // folding
+            } else if (leading_break) {
+                scratch_ += '\n';
+            }
+            leading_break = false;
+            scratch_.append(breaks, '\n');
+            breaks = 0;
+            leading_blank = trailing_blank;
+            const char* eol = scan::find_any<false, '\n'>(p_, end_);
+            scratch_.append(p_, static_cast<std::size_t>(eol - p_));
+            p_ = eol;
+            if (p_ < end_) {
+                ++p_;
+                leading_break = true;
+            }
+            if (!block_breaks(parent, indent, breaks)) return false;
+        }
+        if (chomping != -1 && leading_break) scratch_ += '\n';
+        if (chomping == 1) scratch_.append(breaks, '\n');
+        out.text = scratch_;
+        out.style = literal ? ScalarStyle::Literal : ScalarStyle::Folded;
+        p_ = line_;
+        return true;
+    }
+
+    // The indentation spaces and empty lines before a line of a block
+    // scalar, counting the empty lines in `breaks`; sets the indentation
+    // when it is not known yet (0): the deepest of these lines, at least one
+    // more than `parent` and at least 1. p_ is left after the indentation
+    // of the next line (line_ at its start).
+    bool block_breaks(long parent, long& indent, std::size_t& breaks) {
+        long deepest = 0;
+        while (true) {
+            line_ = p_;
+            while ((indent == 0 || p_ - line_ < indent) && p_ < end_ && *p_ == ' ') ++p_;
+            const long column = p_ - line_;
+            if (column > deepest) deepest = column;
+            if ((indent == 0 || column < indent) && at(p_) == '\t') return false;  // a tab as indentation
+            if (at(p_) != '\n') break;
+            ++breaks;
+            ++p_;
+        }
+        if (indent == 0) {
+            indent = deepest;
+            if (indent < parent + 1) indent = parent + 1;
+            if (indent < 1) indent = 1;
+        }
         return true;
     }
 
