@@ -103,6 +103,9 @@ FAST = [
     # Aliases to anchors never defined: the loads fail alike.
     "a: *nope", "a: [*nope]",
     "base: &b {x: 1}\nd:\n  <<: *b\n  y: 2",
+    # Tags on nodes of one line.
+    "a: !REF x", "- !!str 5\n- ! a\n- !t &a [1]\n- &b !u.v/w 'q'\n- *a", "a: !!int x", "a: !t |\n  x",
+    "a: !!map {b: 1}", "a: !t-x_y [1]", "- !!float 1",
     # A key of 1024 bytes is still a simple key.
     "k" * 1024 + ": v", "- " + "k" * 1024 + ": v",
 ]
@@ -118,8 +121,10 @@ BAIL = [
     "a:\n  'b'", "a:\n  [b]", "x\ny", "a: [1,\n  2]", "a: {b: 1,\n  c: 2}", "a: [1 # c\n]",
     # Block scalars the fast scanner does not take, tags, directives, markers, documents.
     "a: |#c\n  x", "a: |\t\n  x", "a: |0\n  x", "a: |-0\n  x", "a: |0-\n  x", "a: |\n\tx", "a: |\n  x\n\ty",
-    "a: |\n  x\n y", "|\n x", "a: |\n      \n  x", "a: >\n  \tx", "--- |\n x", "a: |\n  x\r\n", "a: !t x", "a: !!str x", "!t a: 1", "%YAML 1.1\n---\na: 1", "a: 1\n...",
-    "a: 1\n---\nb: 2", "--- x", "--- |\n x", "...", "a: 1\n--- ",
+    "a: |\n  x\n y", "|\n x", "a: |\n      \n  x", "a: >\n  \tx", "a: |\n  x\r\n", "a: !t\n  b: 1", "a: !t",
+    "- !t\n- x", "a: !<tag:x> y", "a: !e!x y", "a: !t%21 y", "a: !!", "a: !! x", "a: !t:x y", "- !t k: v",
+    "a: !t *x", "a: !t !u x", "a: !t\tx", "!t a: 1", "%YAML 1.1\n---\na: 1", "a: 1\n...", "a: 1\n---\nb: 2",
+    "--- x", "--- |\n x", "...", "a: 1\n--- ",
     # Keys libyaml reads otherwise, or refuses.
     "? a\n: 1", "[a]: 1", "{a: b}: 1", "&x a: 1", "*x : 1", "- &x a: 1", "k" * 1025 + ": v",
     "é" * 600 + ": v", "a: 1\nb", "- a\nb: 1", "a: 1\n- b", "'a'x: 1", "'a':b", '"a"#c',
@@ -247,7 +252,8 @@ class Writer:
     def scalar(self, anchored):
         if self.anchors and not anchored and self.choice([False] * 9 + [True]):
             return "*" + self.choice(self.anchors)
-        return self.draw(st.one_of(plain(), single_quoted(), double_quoted(), flow()))
+        tag = self.choice([""] * 8 + ["!t ", "!!str "])
+        return tag + self.draw(st.one_of(plain(), single_quoted(), double_quoted(), flow()))
 
     def anchor(self):
         if self.choice([False] * 8 + [True]):

@@ -53,6 +53,11 @@ std::string with_anchor(std::string event, std::string_view anchor) {
     return event;
 }
 
+std::string with_tag(std::string event, std::string_view tag) {
+    if (!tag.empty()) event += " <" + std::string(tag) + ">";
+    return event;
+}
+
 char style_mark(ScalarStyle style) {
     switch (style) {
         case ScalarStyle::Plain: return ':';
@@ -70,12 +75,12 @@ struct Recorder {
 
     bool document_start() { return add("+DOC"); }
     bool document_end() { return add("-DOC"); }
-    bool scalar(std::string_view text, ScalarStyle style, std::string_view anchor) {
-        return add(with_anchor("=VAL", anchor) + " " + style_mark(style) + shown(text));
+    bool scalar(std::string_view text, ScalarStyle style, std::string_view anchor, std::string_view tag) {
+        return add(with_tag(with_anchor("=VAL", anchor), tag) + " " + style_mark(style) + shown(text));
     }
-    bool collection_start(bool mapping, std::string_view anchor) {
+    bool collection_start(bool mapping, std::string_view anchor, std::string_view tag) {
         open.push_back(mapping);
-        return add(with_anchor(mapping ? "+MAP" : "+SEQ", anchor));
+        return add(with_tag(with_anchor(mapping ? "+MAP" : "+SEQ", anchor), tag));
     }
     bool collection_end() {
         const bool mapping = open.back();
@@ -117,20 +122,19 @@ bool libyaml_events(std::string_view text, std::vector<std::string>& out) {
             case YAML_DOCUMENT_START_EVENT: line = "+DOC"; break;
             case YAML_DOCUMENT_END_EVENT: line = "-DOC"; break;
             case YAML_MAPPING_START_EVENT:
-                line = with_anchor("+MAP", view(event.data.mapping_start.anchor));
-                if (event.data.mapping_start.tag) line += " <" + std::string(view(event.data.mapping_start.tag)) + ">";
+                line = with_tag(with_anchor("+MAP", view(event.data.mapping_start.anchor)),
+                                view(event.data.mapping_start.tag));
                 break;
             case YAML_SEQUENCE_START_EVENT:
-                line = with_anchor("+SEQ", view(event.data.sequence_start.anchor));
-                if (event.data.sequence_start.tag) line += " <" + std::string(view(event.data.sequence_start.tag)) + ">";
+                line = with_tag(with_anchor("+SEQ", view(event.data.sequence_start.anchor)),
+                                view(event.data.sequence_start.tag));
                 break;
             case YAML_MAPPING_END_EVENT: line = "-MAP"; break;
             case YAML_SEQUENCE_END_EVENT: line = "-SEQ"; break;
             case YAML_ALIAS_EVENT: line = "=ALI *" + std::string(view(event.data.alias.anchor)); break;
             case YAML_SCALAR_EVENT: {
                 const auto& s = event.data.scalar;
-                line = with_anchor("=VAL", view(s.anchor));
-                if (s.tag) line += " <" + std::string(view(s.tag)) + ">";
+                line = with_tag(with_anchor("=VAL", view(s.anchor)), view(s.tag));
                 line += ' ';
                 switch (s.style) {
                     case YAML_PLAIN_SCALAR_STYLE: line += ':'; break;

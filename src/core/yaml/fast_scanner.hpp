@@ -26,14 +26,15 @@
 //
 //   bool document_start();
 //   bool document_end();
-//   bool scalar(std::string_view text, ScalarStyle style, std::string_view anchor);
-//   bool collection_start(bool mapping, std::string_view anchor);
+//   bool scalar(std::string_view text, ScalarStyle style, std::string_view anchor, std::string_view tag);
+//   bool collection_start(bool mapping, std::string_view anchor, std::string_view tag);
 //   bool collection_end();
 //   bool alias(std::string_view name);
 //   bool stream_end();
 //
-// (the stream start is implied). Texts and names are valid during the call
-// only; an empty anchor means none.
+// (the stream start is implied). Texts, names and tags are valid during the
+// call only; an empty anchor or tag means none. A tag is given in full, its
+// handle resolved ("!!str" as "tag:yaml.org,2002:str").
 #pragma once
 
 #include <cstddef>
@@ -138,6 +139,8 @@ inline bool is_indicator(char c) noexcept {
     }
 }
 
+inline bool is_tag_char(char c) noexcept { return is_anchor_char(c) || c == '.' || c == '/'; }
+
 inline int hex_value(char c) noexcept {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -169,7 +172,7 @@ public:
         if (col_ < 0) {
             // Nothing but comments: no document, or an empty one after "---".
             if (explicit_start) {
-                if (!sink_.document_start() || !sink_.scalar({}, ScalarStyle::Plain, {}) || !sink_.document_end()) {
+                if (!sink_.document_start() || !sink_.scalar({}, ScalarStyle::Plain, {}, {}) || !sink_.document_end()) {
                     return false;
                 }
             }
@@ -272,7 +275,7 @@ private:
         const long column = col_;
         if (dash_entry()) return block_sequence(column, {});
         if (*p_ == '[' || *p_ == '{') {
-            return flow_collection({}) && end_of_line() && next_line();
+            return flow_collection({}, {}) && end_of_line() && next_line();
         }
         const char* start = p_;
         Scalar scalar;
@@ -283,20 +286,20 @@ private:
             return block_mapping(column, {});
         }
         // A root scalar: any later line would continue it.
-        return sink_.scalar(scalar.text, scalar.style, {}) && end_of_line() && next_line();
+        return sink_.scalar(scalar.text, scalar.style, {}, {}) && end_of_line() && next_line();
     }
 
     // A block mapping whose keys stand at column `indent`; p_ is at its first
     // key, at the start of a line or after "- ".
     bool block_mapping(long indent, std::string_view anchor) {
-        if (!enter() || !sink_.collection_start(true, anchor)) return false;
+        if (!enter() || !sink_.collection_start(true, anchor, {})) return false;
         while (true) {
             const char* start = p_;
             Scalar key;
             bool colon = false;
             if (!simple_scalar(key, colon) || !colon) return false;
             if (static_cast<std::size_t>(p_ - start) > fast::kMaxKeyBytes) return false;
-            if (!sink_.scalar(key.text, key.style, {})) return false;
+            if (!sink_.scalar(key.text, key.style, {}, {})) return false;
             ++p_;  // the ':'
             if (!mapping_value(indent)) return false;
             if (col_ == indent) continue;
@@ -310,13 +313,14 @@ private:
     // The value after a key's ':' (followed by a space, a break or the end).
     bool mapping_value(long indent) {
         skip_spaces();
-        std::string_view anchor;
-        if (p_ < end_ && *p_ == '&' && !read_name(anchor)) return false;
+        std::string_view anchor, tag;
+        if (!properties(anchor, tag)) return false;
         if (at_line_end()) {
-            if (!end_of_line() || !next_line()) return false;
+            // A tag on a node below (or an empty one) is left to libyaml.
+            if (!tag.empty() || !end_of_line() || !next_line()) return false;
             return nested_value(indent, anchor, true);
         }
-        return inline_value(indent, anchor);
+        return inline_value(indent, anchor, tag);
     }
 
     // A node on the lines after its key or "-": a nested block collection,
@@ -327,34 +331,36 @@ private:
             return block_mapping(col_, anchor);
         }
         if (col_ == indent && indentless && dash_entry()) return indentless_sequence(indent, anchor);
-        return sink_.scalar({}, ScalarStyle::Plain, anchor);
+        return sink_.scalar({}, ScalarStyle::Plain, anchor, {});
     }
 
     // A scalar, alias or flow collection that ends its line; the next line
     // must not be more indented than `indent`, where it would continue a
     // plain scalar or be an error.
-    bool inline_value(long indent, std::string_view anchor) {
+    bool inline_value(long indent, std::string_view anchor, std::string_view tag) {
         if (*p_ == '*') {
             std::string_view name;
-            if (!anchor.empty() || !read_name(name) || !sink_.alias(name)) return false;
+            if (!anchor.empty() || !tag.empty() || !read_name(name) || !sink_.alias(name)) return false;
         } else if (*p_ == '[' || *p_ == '{') {
-            if (!flow_collection(anchor)) return false;
+            if (!flow_collection(anchor, tag)) return false;
         } else if (*p_ == '|' || *p_ == '>') {
             Scalar scalar;
-            if (!literal_or_folded(indent, scalar) || !sink_.scalar(scalar.text, scalar.style, anchor)) return false;
+            if (!literal_or_folded(indent, scalar) || !sink_.scalar(scalar.text, scalar.style, anchor, tag)) {
+                return false;
+            }
             return skip_to_content() && col_ <= indent;
         } else {
             Scalar scalar;
             bool colon = false;
             if (!simple_scalar(scalar, colon) || colon) return false;
-            if (!sink_.scalar(scalar.text, scalar.style, anchor)) return false;
+            if (!sink_.scalar(scalar.text, scalar.style, anchor, tag)) return false;
         }
         return end_of_line() && next_line() && col_ <= indent;
     }
 
     // A block sequence whose "-" entries stand at column `indent`.
     bool block_sequence(long indent, std::string_view anchor) {
-        if (!enter() || !sink_.collection_start(false, anchor)) return false;
+        if (!enter() || !sink_.collection_start(false, anchor, {})) return false;
         while (true) {
             ++p_;  // the '-'
             if (!sequence_item(indent)) return false;
@@ -369,7 +375,7 @@ private:
     // An indentless sequence: the value of a key at column `indent` whose
     // entries stand at that same column.
     bool indentless_sequence(long indent, std::string_view anchor) {
-        if (!enter() || !sink_.collection_start(false, anchor)) return false;
+        if (!enter() || !sink_.collection_start(false, anchor, {})) return false;
         while (true) {
             ++p_;  // the '-'
             if (!sequence_item(indent)) return false;
@@ -384,13 +390,13 @@ private:
     // The node after a "-" at column `indent`.
     bool sequence_item(long indent) {
         skip_spaces();
-        std::string_view anchor;
-        if (p_ < end_ && *p_ == '&' && !read_name(anchor)) return false;
+        std::string_view anchor, tag;
+        if (!properties(anchor, tag)) return false;
         if (at_line_end()) {
-            if (!end_of_line() || !next_line()) return false;
+            if (!tag.empty() || !end_of_line() || !next_line()) return false;
             return nested_value(indent, anchor, false);
         }
-        if (anchor.empty()) {
+        if (anchor.empty() && tag.empty()) {
             const long column = p_ - line_;  // only '-' and spaces before it
             if (dash_entry()) return block_sequence(column, {});
             if (*p_ != '*' && *p_ != '[' && *p_ != '{' && *p_ != '|' && *p_ != '>') {
@@ -403,14 +409,54 @@ private:
                     p_ = start;
                     return block_mapping(column, {});
                 }
-                if (!sink_.scalar(scalar.text, scalar.style, {})) return false;
+                if (!sink_.scalar(scalar.text, scalar.style, {}, {})) return false;
                 return end_of_line() && next_line() && col_ <= indent;
             }
         }
-        return inline_value(indent, anchor);
+        return inline_value(indent, anchor, tag);
     }
 
     // ---------------------------------------------------------------- tokens
+
+    // The properties of a node: at most one anchor and one tag, in either
+    // order.
+    bool properties(std::string_view& anchor, std::string_view& tag) {
+        for (int i = 0; i < 2; ++i) {
+            if (at(p_) == '&' && anchor.empty()) {
+                if (!read_name(anchor)) return false;
+            } else if (at(p_) == '!' && tag.empty()) {
+                if (!read_tag(tag)) return false;
+            } else {
+                break;
+            }
+        }
+        return true;
+    }
+
+    // A tag: "!suffix" (the tag "!suffix"), "!!suffix" (the core schema's
+    // "tag:yaml.org,2002:suffix") or "!" alone, the suffix of letters,
+    // digits and "-_./", followed by a space; spaces after it are skipped.
+    // Verbatim tags, named handles, escapes and other characters are left to
+    // libyaml.
+    bool read_tag(std::string_view& tag) {
+        const char* start = p_;
+        const char* q = p_ + 1;
+        const bool core = at(q) == '!';
+        if (core) ++q;
+        const char* suffix = q;
+        while (q < end_ && fast::is_tag_char(*q)) ++q;
+        if (at(q) != ' ' || (core && q == suffix)) return false;
+        if (core) {
+            tag_scratch_.assign("tag:yaml.org,2002:");
+            tag_scratch_.append(suffix, static_cast<std::size_t>(q - suffix));
+            tag = tag_scratch_;
+        } else {
+            tag = std::string_view(start, static_cast<std::size_t>(q - start));
+        }
+        p_ = q;
+        skip_spaces();
+        return true;
+    }
 
     // An anchor or alias name after its '&' or '*': letters, digits, '_' and
     // '-', ended by a space, a break or the end (libyaml also takes a few
@@ -671,10 +717,10 @@ private:
 
     // A flow sequence or mapping that closes on its line; p_ is at its
     // bracket and is left after the closing one.
-    bool flow_collection(std::string_view anchor) {
+    bool flow_collection(std::string_view anchor, std::string_view tag) {
         const bool mapping = *p_ == '{';
         const char close = mapping ? '}' : ']';
-        if (!enter() || !sink_.collection_start(mapping, anchor)) return false;
+        if (!enter() || !sink_.collection_start(mapping, anchor, tag)) return false;
         ++p_;
         skip_spaces();
         if (p_ < end_ && *p_ == close) {
@@ -691,7 +737,7 @@ private:
                         if (!(p_ < end_ && *p_ == ':' && at(p_ + 1) == ' ')) return false;
                     }
                     if (static_cast<std::size_t>(p_ - start) > fast::kMaxKeyBytes) return false;
-                    if (!sink_.scalar(key.text, key.style, {})) return false;
+                    if (!sink_.scalar(key.text, key.style, {}, {})) return false;
                     p_ += 2;
                     skip_spaces();
                 }
@@ -717,7 +763,7 @@ private:
     // An entry of a flow sequence or the value of a flow mapping entry.
     bool flow_node() {
         const char c = at(p_);
-        if (c == '[' || c == '{') return flow_collection({});
+        if (c == '[' || c == '{') return flow_collection({}, {});
         if (c == '*') {
             const char* start = ++p_;
             while (p_ < end_ && fast::is_anchor_char(*p_)) ++p_;
@@ -728,7 +774,7 @@ private:
         Scalar scalar;
         bool colon = false;
         if (!flow_scalar(scalar, colon) || colon) return false;
-        return sink_.scalar(scalar.text, scalar.style, {});
+        return sink_.scalar(scalar.text, scalar.style, {}, {});
     }
 
     // A plain or quoted scalar in a flow collection. `colon` tells whether a
@@ -782,7 +828,8 @@ private:
     long col_ = -1;     // column of the line with content at p_; -1 at the end
     int depth_ = 0;
     Sink& sink_;
-    std::string scratch_;  // quoted text with its escapes undone
+    std::string scratch_;      // quoted text with its escapes undone, block scalars
+    std::string tag_scratch_;  // a tag with its handle resolved
 };
 
 }  // namespace tabrix::yaml

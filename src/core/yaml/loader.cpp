@@ -629,11 +629,11 @@ struct LoaderSink {
 
     bool document_start() { return loader.document_start(Position{}); }
     bool document_end() { return loader.document_end(); }
-    bool scalar(std::string_view text, ScalarStyle style, std::string_view anchor) {
-        return loader.scalar(text, style == ScalarStyle::Plain, {}, false, anchor, Position{});
+    bool scalar(std::string_view text, ScalarStyle style, std::string_view anchor, std::string_view tag) {
+        return loader.scalar(text, style == ScalarStyle::Plain, tag, !tag.empty(), anchor, Position{});
     }
-    bool collection_start(bool mapping, std::string_view anchor) {
-        return loader.collection_start(mapping, {}, false, anchor, Position{});
+    bool collection_start(bool mapping, std::string_view anchor, std::string_view tag) {
+        return loader.collection_start(mapping, tag, !tag.empty(), anchor, Position{});
     }
     bool collection_end() { return loader.collection_end(); }
     bool alias(std::string_view name) { return loader.alias(name, Position{}); }
