@@ -87,6 +87,10 @@ FAST = [
     "a: 'x'", "a: 'it''s'", "a: ''", "a: ''''", "'k': v", "'k' : v", '"k": v', "a: ' x '", "a: 'a\"b'",
     'a: "x"', 'a: ""', r'a: "\0\a\b\t\n\v\f\r\e\ \"\/\\"', r'a: "\N\_\L\P"', r'a: "\x41\xe9\u00e9\U0001F600"',
     r'a: "\u0000"', r'a: "x\\"', "a: '#'", 'a: "# x"', "a: 'x' # c", "- 'a': 1\n  b: 2", "'a b': 'c: d'", "a: '\t'", 'a: "\tx\t"', 'a: "\\\t"',
+    # Plain scalars over several lines: folded, up to a less indented line or a comment.
+    "a: b\n c", "a: b\n\n c", "a: b  \n   c d  \n\n\n  e\nf: g", "- a\n  b\n- c", "- a\n b # c\n- d",
+    "x\ny", "x\n\n  y\nz", "a: b\n  - c\n  [d] &e *f !g |h >i 'j' \"k\" %l @m\n  n#o", "a: b\n  # c\nd: e",
+    "a:\n  b: c\n   d\n  e: f", "- - a\n    b\n  - c", "a: b\n   \n  c", "a: b\n  ---\n  ...", "a: b\n  x:y",
     # Literal and folded block scalars: indentation, folding, chomping.
     "a: |\n  x\n  y\nb: 1", "a: >\n  x\n  y\n\n  z\n   w\n  v\nb: 1", "a: |-\n  x\n\n", "a: |+\n  x\n\n\nb: 1",
     "a: |\n  x", "a: |\nb: 1", "a: >-\n", "a: |2\n    x\n   y", "a: |1-\n  x", "a: >+2\n   x\n  y",
@@ -116,9 +120,10 @@ BAIL = [
     "a: x\u0085y", "a: x\u2028y", "a: x\u2029y", "a: \ufeff", "a: 1\n\ufeffb: 2", "a: \x00", "a: \x01",
     "a: \x7f", "a: \x9f", "a: \ufffe", "a: b\t", "a: b\t\nc: d", "a: b\t#c", "a\t: b", "a: [b\t, c]",
     "a: [b\t]", "a: b\t:c",
-    # Scalars over several lines.
-    "a: b\n c", "a: b\n\n c", "- a\n  b", "a: 'b\n  c'", 'a: "b\n  c"', 'a: "b\\\n  c"', "a:\n  b",
-    "a:\n  'b'", "a:\n  [b]", "x\ny", "a: [1,\n  2]", "a: {b: 1,\n  c: 2}", "a: [1 # c\n]",
+    # Scalars over several lines, but plain ones in the block context.
+    "a: 'b\n  c'", 'a: "b\n  c"', 'a: "b\\\n  c"', "a:\n  b", "a:\n  'b'", "a:\n  [b]", "a: [1,\n  2]",
+    "a: {b: 1,\n  c: 2}", "a: [1 # c\n]", "a: b\n  c: d", "a: b\n  : d", "a: b\n  c:", "a: b\n\tc", "a: b\n  \tc",
+    "a: b\n  c\n  # x\n  d", "x\n---\ny", "- a\n  b: c",
     # Block scalars the fast scanner does not take, tags, directives, markers, documents.
     "a: |#c\n  x", "a: |\t\n  x", "a: |0\n  x", "a: |-0\n  x", "a: |0-\n  x", "a: |\n\tx", "a: |\n  x\n\ty",
     "a: |\n  x\n y", "|\n x", "a: |\n      \n  x", "a: >\n  \tx", "a: |\n  x\r\n", "a: !t\n  b: 1", "a: !t",
@@ -255,6 +260,13 @@ class Writer:
         tag = self.choice([""] * 8 + ["!t ", "!!str "])
         return tag + self.draw(st.one_of(plain(), single_quoted(), double_quoted(), flow()))
 
+    def continued(self, indent):
+        """Lines that continue a plain scalar whose key or "-" stands at `indent`."""
+        for _ in range(self.draw(st.integers(0, 2))):
+            if self.choice([False, False, True]):
+                self.lines.append("")
+            self.lines.append(" " * (indent + self.choice([1, 2, 3])) + self.draw(plain(WORDS, WORDS)))
+
     def anchor(self):
         if self.choice([False] * 8 + [True]):
             self.names += 1
@@ -275,7 +287,10 @@ class Writer:
         kind = self.choice(["scalar", "scalar", "block", "mapping", "sequence"] if depth < 3 else ["scalar", "block"])
         anchor = self.anchor()
         if kind == "scalar":
-            self.lines.append(" " * indent + prefix + " " + (anchor + " " if anchor else "") + self.scalar(bool(anchor)))
+            value = self.scalar(bool(anchor))
+            self.lines.append(" " * indent + prefix + " " + (anchor + " " if anchor else "") + value)
+            if value[0] not in "*!'\"[{":
+                self.continued(indent)
             return
         if kind == "block":
             # A literal or folded scalar: its lines deeper than the key or "-".

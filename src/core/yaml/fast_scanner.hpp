@@ -285,7 +285,8 @@ private:
             p_ = start;
             return block_mapping(column, {});
         }
-        // A root scalar: any later line would continue it.
+        // A root scalar: any later line but a comment continues it.
+        if (!continuation(scalar, 0)) return false;
         return sink_.scalar(scalar.text, scalar.style, {}, {}) && end_of_line() && next_line();
     }
 
@@ -352,7 +353,7 @@ private:
         } else {
             Scalar scalar;
             bool colon = false;
-            if (!simple_scalar(scalar, colon) || colon) return false;
+            if (!simple_scalar(scalar, colon) || colon || !continuation(scalar, indent + 1)) return false;
             if (!sink_.scalar(scalar.text, scalar.style, anchor, tag)) return false;
         }
         return end_of_line() && next_line() && col_ <= indent;
@@ -409,7 +410,7 @@ private:
                     p_ = start;
                     return block_mapping(column, {});
                 }
-                if (!sink_.scalar(scalar.text, scalar.style, {}, {})) return false;
+                if (!continuation(scalar, indent + 1) || !sink_.scalar(scalar.text, scalar.style, {}, {})) return false;
                 return end_of_line() && next_line() && col_ <= indent;
             }
         }
@@ -606,6 +607,78 @@ private:
             if (indent < 1) indent = 1;
         }
         return true;
+    }
+
+    // The lines that continue a plain scalar in the block context: those
+    // after it, up to a line indented less than `least` (one more than
+    // libyaml's indentation level around the scalar), a comment, or the end.
+    // Each is folded into the text as libyaml folds it: one line break
+    // becomes a space, n + 1 line breaks (n empty lines) become n line
+    // feeds; blanks at the ends of the lines go. p_ is left after the last
+    // line's text. A ": " on a continuation line, tabs at the lines' starts
+    // and document markers are left to libyaml.
+    bool continuation(Scalar& scalar, long least) {
+        if (scalar.style != ScalarStyle::Plain) return true;
+        const char* q = p_;
+        while (q < end_ && *q == ' ') ++q;
+        if (q == end_ || *q != '\n') return true;  // a comment ends it, or the end of the text
+        bool folded = false;
+        while (q < end_) {
+            // q is at the line feed after the text so far.
+            std::size_t breaks = 0;
+            const char* line;
+            const char* first;
+            do {
+                ++breaks;
+                line = q + 1;
+                first = line;
+                while (first < end_ && *first == ' ') ++first;
+                q = first;
+            } while (q < end_ && *q == '\n');
+            if (q == end_ || first - line < least || *first == '#') break;
+            if (*first == '\t') return false;
+            if (first == line && (document_marker_at(line, '-') || document_marker_at(line, '.'))) break;
+            // The line's text, ended as on the first line.
+            const char* stop = first;
+            bool comment = false;
+            while (true) {
+                stop = scan::find_any<true, ':', '#'>(stop, end_);
+                if (stop == end_ || *stop == '\n') break;
+                if (*stop == ':') {
+                    if (space_or_break(at(stop + 1)) || at(stop + 1) == '\t') return false;
+                } else if (*stop == '#') {
+                    if (stop > first && stop[-1] == ' ') {
+                        comment = true;
+                        break;
+                    }
+                } else {
+                    if (!inner_tabs(stop, false)) return false;
+                    continue;
+                }
+                ++stop;
+            }
+            const char* after = stop;
+            while (stop[-1] == ' ') --stop;
+            if (!folded) scratch_.assign(scalar.text);
+            folded = true;
+            if (breaks == 1) {
+                scratch_ += ' ';
+            } else {
+                scratch_.append(breaks - 1, '\n');
+            }
+            scratch_.append(first, static_cast<std::size_t>(stop - first));
+            line_ = line;
+            p_ = stop;
+            if (comment) break;
+            q = after;
+        }
+        if (folded) scalar.text = scratch_;
+        return true;
+    }
+
+    bool document_marker_at(const char* line, char c) const noexcept {
+        return end_ - line >= 3 && line[0] == c && line[1] == c && line[2] == c &&
+               (space_or_break(at(line + 3)) || line[3] == '\t');
     }
 
     // Blanks with a tab inside a plain scalar, from the tab at `q`: kept in
