@@ -206,18 +206,17 @@ private:
 
     // From the start of a line, past blank and comment lines, to the first
     // character of the next line with content; col_ is its column, or -1 at
-    // the end of the text. Only the first content line may be a document
-    // marker.
+    // the end of the text. breaks_ counts the line feeds passed and
+    // passed_comment_ tells whether a comment line was among the lines. Only
+    // the first content line may be a document marker.
     bool skip_to_content(bool first = false) {
         while (true) {
             const char* q = p_;
             while (q < end_ && *q == ' ') ++q;
-            if (q == end_) {
-                p_ = end_;
-                col_ = -1;
-                return true;
+            if (q < end_ && *q == '#') {
+                q = scan::find_any<false, '\n'>(q, end_);
+                passed_comment_ = true;
             }
-            if (*q == '#') q = scan::find_any<false, '\n'>(q, end_);
             if (q == end_) {
                 p_ = end_;
                 col_ = -1;
@@ -225,6 +224,7 @@ private:
             }
             if (*q == '\n') {
                 p_ = q + 1;
+                ++breaks_;
                 continue;
             }
             if (*q == '\t') return false;
@@ -239,6 +239,8 @@ private:
     // From the end of a line's content (p_ at its line feed or the end of the
     // text) to the next line with content.
     bool next_line() {
+        breaks_ = 1;
+        passed_comment_ = false;
         if (p_ == end_) {
             col_ = -1;
             return true;
@@ -248,13 +250,16 @@ private:
     }
 
     // The rest of the line holds only spaces and a comment; p_ ends at the
-    // line feed or the end of the text.
+    // line feed or the end of the text. line_comment_ tells whether there
+    // was a comment.
     bool end_of_line() {
         skip_spaces();
+        line_comment_ = false;
         if (p_ == end_ || *p_ == '\n') return true;
         // A comment needs a space before it here ("'a'#b" is left to libyaml).
         if (*p_ != '#' || p_[-1] != ' ') return false;
         p_ = scan::find_any<false, '\n'>(p_, end_);
+        line_comment_ = true;
         return true;
     }
 
@@ -286,8 +291,7 @@ private:
             return block_mapping(column, {});
         }
         // A root scalar: any later line but a comment continues it.
-        if (!continuation(scalar, 0)) return false;
-        return sink_.scalar(scalar.text, scalar.style, {}, {}) && end_of_line() && next_line();
+        return finish_scalar(scalar, 0) && sink_.scalar(scalar.text, scalar.style, {}, {});
     }
 
     // A block mapping whose keys stand at column `indent`; p_ is at its first
@@ -315,7 +319,7 @@ private:
     bool mapping_value(long indent) {
         skip_spaces();
         std::string_view anchor, tag;
-        if (!properties(anchor, tag)) return false;
+        if ((at(p_) == '&' || at(p_) == '!') && !properties(anchor, tag)) return false;
         if (at_line_end()) {
             // A tag on a node below (or an empty one) is left to libyaml.
             if (!tag.empty() || !end_of_line() || !next_line()) return false;
@@ -353,8 +357,8 @@ private:
         } else {
             Scalar scalar;
             bool colon = false;
-            if (!simple_scalar(scalar, colon) || colon || !continuation(scalar, indent + 1)) return false;
-            if (!sink_.scalar(scalar.text, scalar.style, anchor, tag)) return false;
+            if (!simple_scalar(scalar, colon) || colon || !finish_scalar(scalar, indent + 1)) return false;
+            return sink_.scalar(scalar.text, scalar.style, anchor, tag) && col_ <= indent;
         }
         return end_of_line() && next_line() && col_ <= indent;
     }
@@ -392,7 +396,7 @@ private:
     bool sequence_item(long indent) {
         skip_spaces();
         std::string_view anchor, tag;
-        if (!properties(anchor, tag)) return false;
+        if ((at(p_) == '&' || at(p_) == '!') && !properties(anchor, tag)) return false;
         if (at_line_end()) {
             if (!tag.empty() || !end_of_line() || !next_line()) return false;
             return nested_value(indent, anchor, false);
@@ -410,8 +414,8 @@ private:
                     p_ = start;
                     return block_mapping(column, {});
                 }
-                if (!continuation(scalar, indent + 1) || !sink_.scalar(scalar.text, scalar.style, {}, {})) return false;
-                return end_of_line() && next_line() && col_ <= indent;
+                return finish_scalar(scalar, indent + 1) && sink_.scalar(scalar.text, scalar.style, {}, {}) &&
+                       col_ <= indent;
             }
         }
         return inline_value(indent, anchor, tag);
@@ -495,25 +499,8 @@ private:
             return false;
         }
         if (c == ' ' || c == '\t') return false;
-        const char* q = p_ + 1;
-        while (true) {
-            q = scan::find_any<true, ':', '#'>(q, end_);
-            if (q == end_ || *q == '\n') break;
-            if (*q == ':') {
-                const char after = at(q + 1);
-                if (space_or_break(after)) {
-                    colon = true;
-                    break;
-                }
-                if (after == '\t') return false;
-            } else if (*q == '#') {
-                if (q[-1] == ' ') break;  // a comment
-            } else {
-                if (!inner_tabs(q, false)) return false;
-                continue;
-            }
-            ++q;
-        }
+        const char* q = plain_end(p_ + 1, colon);
+        if (q == nullptr) return false;
         const char* stop = q;
         while (stop[-1] == ' ') --stop;
         out.text = std::string_view(p_, static_cast<std::size_t>(stop - p_));
@@ -609,76 +596,71 @@ private:
         return true;
     }
 
-    // The lines that continue a plain scalar in the block context: those
-    // after it, up to a line indented less than `least` (one more than
-    // libyaml's indentation level around the scalar), a comment, or the end.
-    // Each is folded into the text as libyaml folds it: one line break
-    // becomes a space, n + 1 line breaks (n empty lines) become n line
-    // feeds; blanks at the ends of the lines go. p_ is left after the last
-    // line's text. A ": " on a continuation line, tabs at the lines' starts
-    // and document markers are left to libyaml.
-    bool continuation(Scalar& scalar, long least) {
-        if (scalar.style != ScalarStyle::Plain) return true;
-        const char* q = p_;
-        while (q < end_ && *q == ' ') ++q;
-        if (q == end_ || *q != '\n') return true;  // a comment ends it, or the end of the text
+    // The end of a scalar's line (p_ after its text), and the lines that
+    // continue a plain one in the block context: those up to a line indented
+    // less than `least` (one more than libyaml's indentation level around
+    // the scalar), a comment, or the end. Each is folded into the text as
+    // libyaml folds it: one line break becomes a space, n + 1 line breaks
+    // (n empty lines) become n line feeds; blanks at the ends of the lines
+    // go. p_ is left at the next line with content. A ": " on a
+    // continuation line is left to libyaml.
+    [[gnu::always_inline]] bool finish_scalar(Scalar& scalar, long least) {
+        if (!end_of_line()) return false;
+        const bool open = scalar.style == ScalarStyle::Plain && !line_comment_;
+        if (!next_line()) return false;
+        if (open && col_ >= least && !passed_comment_) [[unlikely]] return continued(scalar, least);
+        return true;
+    }
+
+    [[gnu::noinline]] bool continued(Scalar& scalar, long least) {
+        bool ended = false;
         bool folded = false;
-        while (q < end_) {
-            // q is at the line feed after the text so far.
-            std::size_t breaks = 0;
-            const char* line;
-            const char* first;
-            do {
-                ++breaks;
-                line = q + 1;
-                first = line;
-                while (first < end_ && *first == ' ') ++first;
-                q = first;
-            } while (q < end_ && *q == '\n');
-            if (q == end_ || first - line < least || *first == '#') break;
-            if (*first == '\t') return false;
-            if (first == line && (document_marker_at(line, '-') || document_marker_at(line, '.'))) break;
-            // The line's text, ended as on the first line.
-            const char* stop = first;
-            bool comment = false;
-            while (true) {
-                stop = scan::find_any<true, ':', '#'>(stop, end_);
-                if (stop == end_ || *stop == '\n') break;
-                if (*stop == ':') {
-                    if (space_or_break(at(stop + 1)) || at(stop + 1) == '\t') return false;
-                } else if (*stop == '#') {
-                    if (stop > first && stop[-1] == ' ') {
-                        comment = true;
-                        break;
-                    }
-                } else {
-                    if (!inner_tabs(stop, false)) return false;
-                    continue;
-                }
-                ++stop;
-            }
-            const char* after = stop;
+        while (!ended && col_ >= least && !passed_comment_) {
+            const char* first = p_;
+            bool colon = false;
+            const char* stop = plain_end(first, colon);
+            if (stop == nullptr || colon) return false;
             while (stop[-1] == ' ') --stop;
             if (!folded) scratch_.assign(scalar.text);
             folded = true;
-            if (breaks == 1) {
+            if (breaks_ == 1) {
                 scratch_ += ' ';
             } else {
-                scratch_.append(breaks - 1, '\n');
+                scratch_.append(breaks_ - 1, '\n');
             }
             scratch_.append(first, static_cast<std::size_t>(stop - first));
-            line_ = line;
             p_ = stop;
-            if (comment) break;
-            q = after;
+            if (!end_of_line()) return false;
+            ended = line_comment_;
+            if (!next_line()) return false;
         }
         if (folded) scalar.text = scratch_;
         return true;
     }
 
-    bool document_marker_at(const char* line, char c) const noexcept {
-        return end_ - line >= 3 && line[0] == c && line[1] == c && line[2] == c &&
-               (space_or_break(at(line + 3)) || line[3] == '\t');
+    // Where a plain scalar's text in the block context stops, scanning from
+    // `q`: at a line feed, the end of the text, a comment (a '#' after a
+    // space) or, with `colon` set, a ':' followed by a blank. Blanks before
+    // the stop are not taken off. nullptr for a tab that only libyaml reads.
+    [[gnu::always_inline]] const char* plain_end(const char* q, bool& colon) const noexcept {
+        while (true) {
+            q = scan::find_any<true, ':', '#'>(q, end_);
+            if (q == end_ || *q == '\n') return q;
+            if (*q == ':') {
+                const char after = at(q + 1);
+                if (space_or_break(after)) {
+                    colon = true;
+                    return q;
+                }
+                if (after == '\t') return nullptr;
+            } else if (*q == '#') {
+                if (q[-1] == ' ') return q;  // a comment
+            } else {
+                if (!inner_tabs(q, false)) return nullptr;
+                continue;
+            }
+            ++q;
+        }
     }
 
     // Blanks with a tab inside a plain scalar, from the tab at `q`: kept in
@@ -899,6 +881,9 @@ private:
     const char* const end_;
     const char* line_;  // start of the line p_ is on
     long col_ = -1;     // column of the line with content at p_; -1 at the end
+    std::size_t breaks_ = 0;       // line feeds before that line
+    bool passed_comment_ = false;  // a comment line among them
+    bool line_comment_ = false;    // a comment at the end of the last line
     int depth_ = 0;
     Sink& sink_;
     std::string scratch_;      // quoted text with its escapes undone, block scalars
