@@ -110,13 +110,15 @@ FAST = [
     # Tags on nodes of one line.
     "a: !REF x", "- !!str 5\n- ! a\n- !t &a [1]\n- &b !u.v/w 'q'\n- *a", "a: !!int x", "a: !t |\n  x",
     "a: !!map {b: 1}", "a: !t-x_y [1]", "- !!float 1",
+    # CR LF line ends read as LF.
+    "a: 1\r\nb: 2\r\n", "a: |\r\n  x\r\n\r\n  y\r\nb: c\r\n  d\r\n# e\r\n", "- a\r\n-\r\n  b: 'c'",
     # A key of 1024 bytes is still a simple key.
     "k" * 1024 + ": v", "- " + "k" * 1024 + ": v",
 ]
 
 BAIL = [
     # Characters the reader or the scanner treats specially.
-    "a:\tb", "a: 1\t# c", "\ta: 1", "a:\n\t- 1", "-\tx", "a: 1\r\nb: 2", "a: 1\rb: 2",
+    "a:\tb", "a: 1\t# c", "\ta: 1", "a:\n\t- 1", "-\tx", "a: 1\rb: 2", "a: 1\r\nb: 2\r", "a: 'x\r\n  y'",
     "a: x\u0085y", "a: x\u2028y", "a: x\u2029y", "a: \ufeff", "a: 1\n\ufeffb: 2", "a: \x00", "a: \x01",
     "a: \x7f", "a: \x9f", "a: \ufffe", "a: b\t", "a: b\t\nc: d", "a: b\t#c", "a\t: b", "a: [b\t, c]",
     "a: [b\t]", "a: b\t:c",
@@ -126,7 +128,7 @@ BAIL = [
     "a: b\n  c\n  # x\n  d", "x\n---\ny", "- a\n  b: c",
     # Block scalars the fast scanner does not take, tags, directives, markers, documents.
     "a: |#c\n  x", "a: |\t\n  x", "a: |0\n  x", "a: |-0\n  x", "a: |0-\n  x", "a: |\n\tx", "a: |\n  x\n\ty",
-    "a: |\n  x\n y", "|\n x", "a: |\n      \n  x", "a: >\n  \tx", "a: |\n  x\r\n", "a: !t\n  b: 1", "a: !t",
+    "a: |\n  x\n y", "|\n x", "a: |\n      \n  x", "a: >\n  \tx", "a: !t\n  b: 1", "a: !t",
     "- !t\n- x", "a: !<tag:x> y", "a: !e!x y", "a: !t%21 y", "a: !!", "a: !! x", "a: !t:x y", "- !t k: v",
     "a: !t *x", "a: !t !u x", "a: !t\tx", "!t a: 1", "%YAML 1.1\n---\na: 1", "a: 1\n...", "a: 1\n---\nb: 2",
     "--- x", "--- |\n x", "...", "a: 1\n--- ",
@@ -368,6 +370,7 @@ SETTINGS = settings(max_examples=50, deadline=None, suppress_health_check=[Healt
 @SETTINGS
 @given(st.lists(documents(), min_size=5, max_size=10))
 def test_documents_of_the_subset_are_read_fast(texts):
+    texts += [text.replace("\n", "\r\n") for text in texts]
     assert assert_agree(texts) == ["fast"] * len(texts)
 
 

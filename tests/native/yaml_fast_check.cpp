@@ -220,7 +220,7 @@ std::string check(std::string_view text, bool verbose) {
     while (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
 
     Recorder recorder;
-    const bool fast = tabrix::yaml::FastScanner<Recorder>(body, recorder).run();
+    const bool fast = tabrix::yaml::fast_events(body, recorder);
     std::vector<std::string> expected;
     const bool parsed = libyaml_events(body, expected);
     std::string verdict;

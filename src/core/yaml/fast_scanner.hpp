@@ -2,19 +2,23 @@
 // YAML, read without libyaml.
 //
 // It gives exactly the events libyaml would give for the same text, or gives
-// up. It reads block mappings and sequences indented with spaces (indentless
+// up. Use it through fast_events, which also takes CR LF line ends. It reads block mappings and sequences indented with spaces (indentless
 // sequences and compact "- key: value" items among them), plain and quoted
 // scalars that fit on their line, one-line flow sequences and mappings of
 // scalars, anchors on values, aliases as values, comments, blank lines and a
-// leading "---". Anything else makes it give up at once: tabs outside
-// comments, carriage returns, control characters, line breaks other than
-// LF, byte order marks, scalars over several lines, block scalars, tags,
-// directives, "...", a second document, explicit ("?") keys and keys that are
-// collections, aliases or anchored, keys longer than libyaml takes as simple
-// keys, any more indented line that does not open a nested collection, and
-// each construct whose reading by libyaml's YAML 1.1 scanner it does not
-// reproduce exactly (a '#' right after a token, ": " inside a value, a '-'
-// followed by a tab, a trailing comma in a flow collection, ...).
+// leading "---", literal and folded block scalars, plain scalars continued
+// on more indented lines, and tags written "!name", "!!name" or "!" on nodes
+// of one line. Anything else makes it give up at once: tabs outside comments
+// and scalars, control characters, line breaks other than LF (and CR LF),
+// byte order marks, quoted scalars and flow collections over several lines,
+// other tags, tags and anchors on keys or on nodes below them, directives,
+// "...", a second document, explicit ("?") keys and keys that are
+// collections or aliases, keys longer than libyaml takes as simple keys, any
+// more indented line that neither opens a nested collection nor continues a
+// plain scalar, and each construct whose reading by libyaml's YAML 1.1
+// scanner it does not reproduce exactly (a '#' right after a token, ": "
+// inside a value, a '-' followed by a tab, a trailing comma in a flow
+// collection, ...).
 //
 // It never reports an error: the caller throws away the events it gave
 // before giving up and reads the text again with libyaml, which then gives
@@ -39,6 +43,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -889,5 +894,28 @@ private:
     std::string scratch_;      // quoted text with its escapes undone, block scalars
     std::string tag_scratch_;  // a tag with its handle resolved
 };
+
+// The fast scanner's events for `text` into `sink`, or false when it gave up.
+// libyaml reads CR LF exactly as LF (positions aside, which the fast
+// scanner's events do not carry), so a text whose carriage returns all stand
+// before a line feed is read without them; any other carriage return is a
+// line break of its own, which is left to libyaml.
+template <class Sink>
+bool fast_events(std::string_view text, Sink& sink) {
+    const char* cr = static_cast<const char*>(std::memchr(text.data(), '\r', text.size()));
+    if (cr == nullptr) return FastScanner<Sink>(text, sink).run();
+    std::string lf;
+    lf.reserve(text.size());
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (cr != nullptr) {
+        if (cr + 1 == end || cr[1] != '\n') return false;
+        lf.append(p, static_cast<std::size_t>(cr - p));
+        p = cr + 1;
+        cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
+    }
+    lf.append(p, static_cast<std::size_t>(end - p));
+    return FastScanner<Sink>(lf, sink).run();
+}
 
 }  // namespace tabrix::yaml

@@ -644,7 +644,7 @@ struct LoaderSink {
 std::optional<Result<ConfigTree>> load_with_fast_scanner(std::string_view text, bool count_nodes) {
     Loader loader(text, count_nodes);
     LoaderSink sink{loader};
-    if (!FastScanner<LoaderSink>(text, sink).run()) return std::nullopt;
+    if (!fast_events(text, sink)) return std::nullopt;
     return loader.finish();
 }
 
