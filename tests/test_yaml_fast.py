@@ -90,7 +90,8 @@ FAST = [
     # Plain scalars over several lines: folded, up to a less indented line or a comment.
     "a: b\n c", "a: b\n\n c", "a: b  \n   c d  \n\n\n  e\nf: g", "- a\n  b\n- c", "- a\n b # c\n- d",
     "x\ny", "x\n\n  y\nz", "a: b\n  - c\n  [d] &e *f !g |h >i 'j' \"k\" %l @m\n  n#o", "a: b\n  # c\nd: e",
-    "a:\n  b: c\n   d\n  e: f", "- - a\n    b\n  - c", "a: b\n   \n  c", "a: b\n  ---\n  ...", "a: b\n  x:y",
+    "a:\n  b: c\n   d\n  e: f", "- - a\n    b\n  - c", "a:\n  b\nc: d", "a:\n    b\n  c\n\n d\ne: f", "-\n  b\n- c",
+    "a:\n  'b'\nc:\n  \"d\"", "a:\n  [b, c]\nd:\n  {e: f}\ng: &x\n  h\ni:\n  *x", "a: &x\n  [b]", "a: b\n   \n  c", "a: b\n  ---\n  ...", "a: b\n  x:y",
     # Literal and folded block scalars: indentation, folding, chomping.
     "a: |\n  x\n  y\nb: 1", "a: >\n  x\n  y\n\n  z\n   w\n  v\nb: 1", "a: |-\n  x\n\n", "a: |+\n  x\n\n\nb: 1",
     "a: |\n  x", "a: |\nb: 1", "a: >-\n", "a: |2\n    x\n   y", "a: |1-\n  x", "a: >+2\n   x\n  y",
@@ -123,7 +124,7 @@ BAIL = [
     "a: \x7f", "a: \x9f", "a: \ufffe", "a: b\t", "a: b\t\nc: d", "a: b\t#c", "a\t: b", "a: [b\t, c]",
     "a: [b\t]", "a: b\t:c",
     # Scalars over several lines, but plain ones in the block context.
-    "a: 'b\n  c'", 'a: "b\n  c"', 'a: "b\\\n  c"', "a:\n  b", "a:\n  'b'", "a:\n  [b]", "a: [1,\n  2]",
+    "a: 'b\n  c'", 'a: "b\n  c"', 'a: "b\\\n  c"', "a:\n  'b'\n   c", "a:\n  [b]: c", "a:\n  *b : c", "a: [1,\n  2]",
     "a: {b: 1,\n  c: 2}", "a: [1 # c\n]", "a: b\n  c: d", "a: b\n  : d", "a: b\n  c:", "a: b\n\tc", "a: b\n  \tc",
     "a: b\n  c\n  # x\n  d", "x\n---\ny", "- a\n  b: c",
     # Block scalars the fast scanner does not take, tags, directives, markers, documents.

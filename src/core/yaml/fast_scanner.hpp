@@ -333,12 +333,26 @@ private:
         return inline_value(indent, anchor, tag);
     }
 
-    // A node on the lines after its key or "-": a nested block collection,
-    // an indentless sequence (for a mapping value), or nothing (null).
+    // A node on the lines after its key or "-" at column `indent`: a nested
+    // block collection, a scalar, alias or flow collection on a more indented
+    // line, an indentless sequence (for a mapping value), or nothing (null).
     bool nested_value(long indent, std::string_view anchor, bool indentless) {
         if (col_ > indent) {
             if (dash_entry()) return block_sequence(col_, anchor);
-            return block_mapping(col_, anchor);
+            const char c = *p_;
+            if (c == '*' || c == '[' || c == '{') return inline_value(indent, anchor, {});
+            const char* start = p_;
+            const long column = col_;
+            Scalar scalar;
+            bool colon = false;
+            if (!simple_scalar(scalar, colon)) return false;
+            if (colon) {
+                p_ = start;
+                return block_mapping(column, anchor);
+            }
+            // Continued, if at all, by lines indented deeper than the key.
+            return finish_scalar(scalar, indent + 1) && sink_.scalar(scalar.text, scalar.style, anchor, {}) &&
+                   col_ <= indent;
         }
         if (col_ == indent && indentless && dash_entry()) return indentless_sequence(indent, anchor);
         return sink_.scalar({}, ScalarStyle::Plain, anchor, {});
