@@ -2,23 +2,25 @@
 // YAML, read without libyaml.
 //
 // It gives exactly the events libyaml would give for the same text, or gives
-// up. Use it through fast_events, which also takes CR LF line ends. It reads block mappings and sequences indented with spaces (indentless
-// sequences and compact "- key: value" items among them), plain and quoted
-// scalars that fit on their line, one-line flow sequences and mappings of
-// scalars, anchors on values, aliases as values, comments, blank lines and a
-// leading "---", literal and folded block scalars, plain scalars continued
-// on more indented lines, and tags written "!name", "!!name" or "!" on nodes
-// of one line. Anything else makes it give up at once: tabs outside comments
-// and scalars, control characters, line breaks other than LF (and CR LF),
-// byte order marks, quoted scalars and flow collections over several lines,
-// other tags, tags and anchors on keys or on nodes below them, directives,
-// "...", a second document, explicit ("?") keys and keys that are
-// collections or aliases, keys longer than libyaml takes as simple keys, any
-// more indented line that neither opens a nested collection nor continues a
-// plain scalar, and each construct whose reading by libyaml's YAML 1.1
-// scanner it does not reproduce exactly (a '#' right after a token, ": "
-// inside a value, a '-' followed by a tab, a trailing comma in a flow
-// collection, ...).
+// up; use it through fast_events, which also takes CR LF line ends. It reads
+// block mappings and sequences indented with spaces (indentless sequences
+// and compact "- key: value" items among them); plain scalars, continued on
+// more indented lines or not; quoted scalars and flow sequences and
+// mappings that close on their line; literal and folded block scalars;
+// anchors, and tags written "!name", "!!name" or "!", on values; aliases as
+// values; values on the lines below their key or "-"; comments, blank lines
+// and a leading "---".
+//
+// Anything else makes it give up at once: tabs outside comments and
+// scalars, control characters, line breaks other than LF and CR LF, byte
+// order marks, other tags, tags on empty nodes and collections below them,
+// anchors and tags on keys, directives, "...", a second document, explicit
+// ("?") keys, keys that are collections or aliases, keys longer than libyaml
+// takes as simple keys, a more indented line that neither opens a nested
+// collection nor continues a plain scalar, and each construct whose reading
+// by libyaml's YAML 1.1 scanner it does not reproduce exactly (a '#' right
+// after a token, ": " inside a value, a '-' followed by a tab, a trailing
+// comma in a flow collection, a tab before a comment, ...).
 //
 // It never reports an error: the caller throws away the events it gave
 // before giving up and reads the text again with libyaml, which then gives
