@@ -86,12 +86,14 @@ FAST = [
     # Quoted scalars.
     "a: 'x'", "a: 'it''s'", "a: ''", "a: ''''", "'k': v", "'k' : v", '"k": v', "a: ' x '", "a: 'a\"b'",
     'a: "x"', 'a: ""', r'a: "\0\a\b\t\n\v\f\r\e\ \"\/\\"', r'a: "\N\_\L\P"', r'a: "\x41\xe9\u00e9\U0001F600"',
-    r'a: "\u0000"', r'a: "x\\"', "a: '#'", 'a: "# x"', "a: 'x' # c", "- 'a': 1\n  b: 2", "'a b': 'c: d'", "a: '\t'", 'a: "\tx\t"', 'a: "\\\t"',
+    r'a: "\u0000"', r'a: "x\\"', "a: '#'", 'a: "# x"', "a: 'x' # c", "- 'a': 1\n  b: 2", "'a b': 'c: d'",
+    "a: '\t'", 'a: "\tx\t"', 'a: "\\\t"',
     # Plain scalars over several lines: folded, up to a less indented line or a comment.
     "a: b\n c", "a: b\n\n c", "a: b  \n   c d  \n\n\n  e\nf: g", "- a\n  b\n- c", "- a\n b # c\n- d",
     "x\ny", "x\n\n  y\nz", "a: b\n  - c\n  [d] &e *f !g |h >i 'j' \"k\" %l @m\n  n#o", "a: b\n  # c\nd: e",
     "a:\n  b: c\n   d\n  e: f", "- - a\n    b\n  - c", "a:\n  b\nc: d", "a:\n    b\n  c\n\n d\ne: f", "-\n  b\n- c",
-    "a:\n  'b'\nc:\n  \"d\"", "a:\n  [b, c]\nd:\n  {e: f}\ng: &x\n  h\ni:\n  *x", "a: &x\n  [b]", "a: b\n   \n  c", "a: b\n  ---\n  ...", "a: b\n  x:y",
+    "a:\n  'b'\nc:\n  \"d\"", "a:\n  [b, c]\nd:\n  {e: f}\ng: &x\n  h\ni:\n  *x", "a: &x\n  [b]", "a: b\n   \n  c",
+    "a: b\n  ---\n  ...", "a: b\n  x:y",
     # Literal and folded block scalars: indentation, folding, chomping.
     "a: |\n  x\n  y\nb: 1", "a: >\n  x\n  y\n\n  z\n   w\n  v\nb: 1", "a: |-\n  x\n\n", "a: |+\n  x\n\n\nb: 1",
     "a: |\n  x", "a: |\nb: 1", "a: >-\n", "a: |2\n    x\n   y", "a: |1-\n  x", "a: >+2\n   x\n  y",
@@ -100,13 +102,13 @@ FAST = [
     "a: >\n  x\n\n\n  y\n  \n  z\n", "a: |\n  é😀\n", "a: >\n  x\n  \ty",
     # Flow collections on one line.
     "a: []", "a: {}", "a: [1, 2]", "a: [ 1 , 2 ]", "a: [x y, 'q', \"d\"]", "a: {b: 1, c: [2, 3]}",
-    "a: [[1], [2, [3]], {}]", "a: {'b': c, \"d\": e}", "a: [a:b, -1, x#y, x?]", "a: [-]", "a: *x", "[1, 2]", "{a: 1}",
+    "a: [[1], [2, [3]], {}]", "a: {'b': c, \"d\": e}", "a: [a:b, -1, x#y, x?]", "a: [-]", "[1, 2]", "{a: 1}",
     "- [1]\n- {a: b}", "a: [x] # c",
     # Anchors and aliases.
     "a: &x 1\nb: *x", "a: &x\n  b: 1\nc: *x", "a: &x\n- 1\nb: *x", "- &x [1, 2]\n- *x", "- &x\n  a: 1\n- *x",
     "a: &x\nb: *x", "a: &x [1]\nb: [*x, {c: *x}]", "- &a-b_1 x\n- *a-b_1 # c", "a: &x [*x]",
     # Aliases to anchors never defined: the loads fail alike.
-    "a: *nope", "a: [*nope]",
+    "a: *nope", "a: [*nope]", "a: *x",
     "base: &b {x: 1}\nd:\n  <<: *b\n  y: 2",
     # Tags on nodes of one line.
     "a: !REF x", "- !!str 5\n- ! a\n- !t &a [1]\n- &b !u.v/w 'q'\n- *a", "a: !!int x", "a: !t |\n  x",
@@ -145,7 +147,7 @@ BAIL = [
     "a: [?x]", "a: [&x 1]", "a: [!t 1]", "a: {a: [1], b}", "a: [a:[b]]", "a: ['a': b]",
     # Escapes the fast scanner does not take.
     r'a: "\q"', r'a: "\ud800"', r'a: "\U00110000"', r'a: "\x4"', r'a: "\u00e"', 'a: "\\\n"',
-    # Nesting beyond the limit, and loads that fail.
+    # Nesting beyond the limit.
     "[" * 256 + "]" * 256, "- " * 256 + "x",
 ]
 
