@@ -918,7 +918,7 @@ private:
 // line break of its own, which is left to libyaml.
 template <class Sink>
 bool fast_events(std::string_view text, Sink& sink) {
-    const char* cr = static_cast<const char*>(std::memchr(text.data(), '\r', text.size()));
+    const char* cr = text.empty() ? nullptr : static_cast<const char*>(std::memchr(text.data(), '\r', text.size()));
     if (cr == nullptr) return FastScanner<Sink>(text, sink).run();
     std::string lf;
     lf.reserve(text.size());
