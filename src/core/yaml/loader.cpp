@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "core/text/utf8.hpp"
 #include "core/yaml/document.hpp"
+#include "core/yaml/fast_scanner.hpp"
 #include "core/yaml/resolve.hpp"
 #include "core/yaml/to_tree.hpp"
 
@@ -440,9 +442,13 @@ private:
 
 // ------------------------------------------------------------------ the load
 
+// Takes the events of one text, from libyaml or from the fast scanner, counts
+// nodes (when the text holds an "&"), builds the first document and counts
+// the documents. Each handler returns false when the load fails, with the
+// error in `error`.
 class Loader {
 public:
-    Loader(std::string_view text, bool count_nodes) : text_(text), count_nodes_(count_nodes), builder_(doc_) {
+    Loader(std::string_view text, bool count_nodes) : count_nodes_(count_nodes), builder_(doc_) {
         // Room for the usual case, so that the buffers rarely move: scalar
         // texts take at most about as many bytes as the text, and a node
         // takes a few bytes of text at least.
@@ -450,124 +456,102 @@ public:
         doc_.nodes.reserve(std::min<std::size_t>(text.size() / 4 + 16, std::size_t{1} << 23));
     }
 
-    Result<ConfigTree> run() {
-        Parser parser(text_);
-        bool first = true;
-        while (true) {
-            yaml_event_t event;
-            if (!parser.next(event)) return parser_failure(parser.state(), text_);
-            EventGuard guard(event);
-            if (first && event.type != YAML_STREAM_START_EVENT) {
-                return parse_error("did not find expected <stream-start>", position_of(event.start_mark));
-            }
-            first = false;
-            Status status = handle(event);
-            if (!status) return std::move(status).error();
-            if (event.type == YAML_STREAM_END_EVENT) break;
+    bool stream_end(const Position& at) {
+        if (in_document_) return fail(expected_document_start(at));
+        return true;
+    }
+
+    bool document_start(const Position& at) {
+        if (in_document_) return fail(expected_document_start(at));
+        in_document_ = true;
+        building_ = documents_ == 0;
+        return !count_nodes_ || check(counter_.document_start());
+    }
+
+    bool document_end() {
+        in_document_ = false;
+        if (building_) root_ = builder_.root();
+        building_ = false;
+        ++documents_;
+        return !count_nodes_ || check(counter_.document_end());
+    }
+
+    bool scalar(std::string_view text, bool plain, std::string_view tag, bool tagged, std::string_view anchor_name,
+                const Position& at) {
+        if (!in_document_) [[unlikely]] return fail(expected_document_start(at));
+        const std::uint64_t anchor = define(anchor_name);
+        if (count_nodes_ && !check(counter_.scalar(anchor))) return false;
+        if (building_) {
+            // An empty node is a plain scalar of no characters: null.
+            if (plain && text.empty()) text = "~";
+            builder_.scalar(text, plain, tag, tagged, anchor);
         }
+        return true;
+    }
+
+    bool collection_start(bool mapping, std::string_view tag, bool tagged, std::string_view anchor_name,
+                          const Position& at) {
+        if (!in_document_) [[unlikely]] return fail(expected_document_start(at));
+        if (depth_ >= kMaxDepth) [[unlikely]] return fail(parse_error("recursion limit exceeded", at));
+        ++depth_;
+        const std::uint64_t anchor = define(anchor_name);
+        if (count_nodes_ && !check(counter_.collection_start(anchor))) return false;
+        if (building_) builder_.start(mapping, tag, tagged, anchor);
+        return true;
+    }
+
+    bool collection_end() {
+        if (depth_ > 0) --depth_;
+        if (count_nodes_ && !check(counter_.collection_end())) return false;
+        if (building_) builder_.end();
+        return true;
+    }
+
+    bool alias(std::string_view name, const Position& at) {
+        if (!in_document_) [[unlikely]] return fail(expected_document_start(at));
+        const auto found = anchor_ids_.find(std::string(name));
+        if (found == anchor_ids_.end()) return fail(parse_error("unknown anchor", at));
+        if (count_nodes_ && !check(counter_.alias(found->second))) return false;
+        if (building_) builder_.alias(found->second);
+        return true;
+    }
+
+    // After the stream's end: the one document as a config tree.
+    Result<ConfigTree> finish() {
         if (documents_ != 1) {
             return value_error("expected exactly one YAML document, found " + std::to_string(documents_));
         }
         return to_config_tree(std::move(doc_), root_, kNodeBudget);
     }
 
+    Error error;
+
 private:
-    Status handle(const yaml_event_t& event) {
-        switch (event.type) {
-            case YAML_STREAM_START_EVENT:
-            case YAML_NO_EVENT:
-                return Status();
-            case YAML_STREAM_END_EVENT:
-                if (in_document_) return expected_document_start(event);
-                return Status();
-            case YAML_DOCUMENT_START_EVENT:
-                if (in_document_) return expected_document_start(event);
-                in_document_ = true;
-                building_ = documents_ == 0;
-                if (count_nodes_) return counter_.document_start();
-                return Status();
-            case YAML_DOCUMENT_END_EVENT:
-                in_document_ = false;
-                if (building_) root_ = builder_.root();
-                building_ = false;
-                ++documents_;
-                if (count_nodes_) return counter_.document_end();
-                return Status();
-            case YAML_SCALAR_EVENT: {
-                if (!in_document_) return expected_document_start(event);
-                const auto& s = event.data.scalar;
-                const std::uint64_t anchor = define(s.anchor);
-                if (count_nodes_) {
-                    Status status = counter_.scalar(anchor);
-                    if (!status) return status;
-                }
-                if (building_) {
-                    const bool plain = s.style == YAML_PLAIN_SCALAR_STYLE;
-                    std::string_view text(reinterpret_cast<const char*>(s.value), s.length);
-                    // An empty node is a plain scalar of no characters: null.
-                    if (plain && s.length == 0) text = "~";
-                    builder_.scalar(text, plain, view(s.tag), s.tag != nullptr, anchor);
-                }
-                return Status();
-            }
-            case YAML_SEQUENCE_START_EVENT:
-            case YAML_MAPPING_START_EVENT: {
-                if (!in_document_) return expected_document_start(event);
-                if (depth_ >= kMaxDepth) return parse_error("recursion limit exceeded", position_of(event.start_mark));
-                ++depth_;
-                const bool mapping = event.type == YAML_MAPPING_START_EVENT;
-                const yaml_char_t* anchor_name =
-                    mapping ? event.data.mapping_start.anchor : event.data.sequence_start.anchor;
-                const yaml_char_t* tag = mapping ? event.data.mapping_start.tag : event.data.sequence_start.tag;
-                const std::uint64_t anchor = define(anchor_name);
-                if (count_nodes_) {
-                    Status status = counter_.collection_start(anchor);
-                    if (!status) return status;
-                }
-                if (building_) builder_.start(mapping, view(tag), tag != nullptr, anchor);
-                return Status();
-            }
-            case YAML_SEQUENCE_END_EVENT:
-            case YAML_MAPPING_END_EVENT:
-                if (depth_ > 0) --depth_;
-                if (count_nodes_) {
-                    Status status = counter_.collection_end();
-                    if (!status) return status;
-                }
-                if (building_) builder_.end();
-                return Status();
-            case YAML_ALIAS_EVENT: {
-                if (!in_document_) return expected_document_start(event);
-                const auto found = anchor_ids_.find(std::string(view(event.data.alias.anchor)));
-                if (found == anchor_ids_.end()) return parse_error("unknown anchor", position_of(event.start_mark));
-                if (count_nodes_) {
-                    Status status = counter_.alias(found->second);
-                    if (!status) return status;
-                }
-                if (building_) builder_.alias(found->second);
-                return Status();
-            }
-        }
-        return Status();
+    [[gnu::cold]] static Error expected_document_start(const Position& at) {
+        return parse_error("did not find expected <document-start>", at);
     }
 
-    [[gnu::cold]] Status expected_document_start(const yaml_event_t& event) {
-        return parse_error("did not find expected <document-start>", position_of(event.start_mark));
+    [[gnu::cold, gnu::noinline]] bool fail(Error failure) {
+        error = std::move(failure);
+        return false;
+    }
+    bool check(Status status) {
+        if (status) [[likely]] return true;
+        return fail(std::move(status).error());
     }
 
     // A new id for an anchor definition (0 for none); a redefined name gets
     // a new id, which later aliases of the name refer to.
-    std::uint64_t define(const yaml_char_t* name) {
-        if (name == nullptr) [[likely]] return 0;
+    std::uint64_t define(std::string_view name) {
+        if (name.empty()) [[likely]] return 0;
         return define_name(name);
     }
-    [[gnu::noinline]] std::uint64_t define_name(const yaml_char_t* name) {
+    [[gnu::noinline]] std::uint64_t define_name(std::string_view name) {
         const std::uint64_t id = ++anchor_count_;
-        anchor_ids_[std::string(view(name))] = id;
+        anchor_ids_[std::string(name)] = id;
         return id;
     }
 
-    std::string_view text_;
     bool count_nodes_;
     Document doc_;
     Builder builder_;
@@ -581,15 +565,101 @@ private:
     bool building_ = false;
 };
 
+// ------------------------------------------------------------------ event sources
+
+// Hands one libyaml event to the loader.
+bool dispatch(Loader& loader, const yaml_event_t& event) {
+    const Position at = position_of(event.start_mark);
+    switch (event.type) {
+        case YAML_STREAM_START_EVENT:
+        case YAML_NO_EVENT:
+            return true;
+        case YAML_STREAM_END_EVENT:
+            return loader.stream_end(at);
+        case YAML_DOCUMENT_START_EVENT:
+            return loader.document_start(at);
+        case YAML_DOCUMENT_END_EVENT:
+            return loader.document_end();
+        case YAML_SCALAR_EVENT: {
+            const auto& s = event.data.scalar;
+            const std::string_view text(reinterpret_cast<const char*>(s.value), s.length);
+            return loader.scalar(text, s.style == YAML_PLAIN_SCALAR_STYLE, view(s.tag), s.tag != nullptr,
+                                 view(s.anchor), at);
+        }
+        case YAML_SEQUENCE_START_EVENT: {
+            const auto& s = event.data.sequence_start;
+            return loader.collection_start(false, view(s.tag), s.tag != nullptr, view(s.anchor), at);
+        }
+        case YAML_MAPPING_START_EVENT: {
+            const auto& m = event.data.mapping_start;
+            return loader.collection_start(true, view(m.tag), m.tag != nullptr, view(m.anchor), at);
+        }
+        case YAML_SEQUENCE_END_EVENT:
+        case YAML_MAPPING_END_EVENT:
+            return loader.collection_end();
+        case YAML_ALIAS_EVENT:
+            return loader.alias(view(event.data.alias.anchor), at);
+    }
+    return true;
+}
+
+Result<ConfigTree> load_with_libyaml(std::string_view text, bool count_nodes) {
+    Loader loader(text, count_nodes);
+    Parser parser(text);
+    bool first = true;
+    while (true) {
+        yaml_event_t event;
+        if (!parser.next(event)) return parser_failure(parser.state(), text);
+        EventGuard guard(event);
+        if (first && event.type != YAML_STREAM_START_EVENT) {
+            return parse_error("did not find expected <stream-start>", position_of(event.start_mark));
+        }
+        first = false;
+        if (!dispatch(loader, event)) return std::move(loader.error);
+        if (event.type == YAML_STREAM_END_EVENT) break;
+    }
+    return loader.finish();
+}
+
+// The fast scanner's events into the loader. Its events carry no position:
+// a failure of the loader ends the fast scan, and libyaml reads the text
+// again, finding the same failure with its position.
+struct LoaderSink {
+    Loader& loader;
+
+    bool document_start() { return loader.document_start(Position{}); }
+    bool document_end() { return loader.document_end(); }
+    bool scalar(std::string_view text, ScalarStyle style, std::string_view anchor, std::string_view tag) {
+        return loader.scalar(text, style == ScalarStyle::Plain, tag, !tag.empty(), anchor, Position{});
+    }
+    bool collection_start(bool mapping, std::string_view anchor, std::string_view tag) {
+        return loader.collection_start(mapping, tag, !tag.empty(), anchor, Position{});
+    }
+    bool collection_end() { return loader.collection_end(); }
+    bool alias(std::string_view name) { return loader.alias(name, Position{}); }
+    bool stream_end() { return loader.stream_end(Position{}); }
+};
+
+// The load from the fast scanner's events, or nothing when it gave up.
+std::optional<Result<ConfigTree>> load_with_fast_scanner(std::string_view text, bool count_nodes) {
+    Loader loader(text, count_nodes);
+    LoaderSink sink{loader};
+    if (!fast_events(text, sink)) return std::nullopt;
+    return loader.finish();
+}
+
 }  // namespace
 
-Result<ConfigTree> load(std::string_view text) {
+Result<ConfigTree> load(std::string_view text, EventSource source) {
     // Byte order marks at the start, as many as there are.
     while (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     // Without an "&" the text has no anchor, so no alias can multiply nodes.
     const bool has_anchor = !text.empty() && std::memchr(text.data(), '&', text.size()) != nullptr;
-    Loader loader(text, has_anchor);
-    return loader.run();
+    if (source == EventSource::FastScannerFirst) {
+        std::optional<Result<ConfigTree>> fast = load_with_fast_scanner(text, has_anchor);
+        if (fast) return std::move(*fast);
+    }
+    return load_with_libyaml(text, has_anchor);
 }
 
 }  // namespace tabrix::yaml

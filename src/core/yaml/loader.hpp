@@ -1,9 +1,11 @@
 // yaml.loads: one YAML document to a config tree.
 //
-// The text is parsed into events by libyaml; the loader counts nodes against
-// the node budget (aliases expanded), builds the document node with anchors,
-// aliases, tags and the duplicate-key rule, requires exactly one document and
-// converts it into a config tree, counting nodes again.
+// The text is parsed into events by libyaml, or by the fast scanner, which
+// gives the same events for the common shape of configuration text; the
+// loader counts nodes against the node budget (aliases expanded), builds the
+// document node with anchors, aliases, tags and the duplicate-key rule,
+// requires exactly one document and converts it into a config tree, counting
+// nodes again.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +25,14 @@ inline constexpr std::uint64_t kNodeBudget = 5'000'000;
 // "recursion limit exceeded".
 inline constexpr std::size_t kMaxDepth = 255;
 
+// Where the parser events come from. The fast scanner reads the common shape
+// of configuration text by itself and leaves any other text to libyaml, with
+// the same result; loading with libyaml alone is there for the tests that
+// compare the two.
+enum class EventSource : std::uint8_t { FastScannerFirst, LibyamlOnly };
+
 // The config tree of the one document in `text` (UTF-8), or a ValueError
 // (RecursionError for a value nested deeper than kMaxNesting through aliases).
-Result<ConfigTree> load(std::string_view text);
+Result<ConfigTree> load(std::string_view text, EventSource source = EventSource::FastScannerFirst);
 
 }  // namespace tabrix::yaml

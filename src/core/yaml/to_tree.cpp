@@ -11,6 +11,7 @@
 
 #include "core/number/float_text.hpp"
 #include "core/text/out_buffer.hpp"
+#include "core/text/scan.hpp"
 #include "core/tree/arena.hpp"
 
 namespace tabrix::yaml {
@@ -62,7 +63,9 @@ struct MergeState {
 // return false on failure, with the error in `error`.
 class Converter {
 public:
-    Converter(const Document& doc, std::uint64_t budget) : doc_(doc), budget_(budget) {}
+    // `ascii`: every text of the document is ASCII, which spares the
+    // conversion to Python a scan of each string.
+    Converter(const Document& doc, std::uint64_t budget, bool ascii) : doc_(doc), budget_(budget), ascii_(ascii) {}
 
     bool convert(TreeBuilder& out, std::uint64_t index, std::size_t depth) {
         if (budget_ == 0) [[unlikely]] return fail(value_error("node budget exceeded (alias expansion?)"));
@@ -74,7 +77,7 @@ public:
             case NodeKind::Boolean: out.add_bool(node.boolean); return true;
             case NodeKind::Integer: out.add_int(node.integer); return true;
             case NodeKind::Float: out.add_float(node.real); return true;
-            case NodeKind::String: out.add_str_view(doc_.str(node)); return true;
+            case NodeKind::String: out.add_str_view(doc_.str(node), ascii_); return true;
             case NodeKind::Tagged: return convert(out, at + 2, depth);  // the tag is dropped
             case NodeKind::Sequence: {
                 if (depth >= kMaxNesting) [[unlikely]] return fail(recursion_error(std::string(kNestingMessage)));
@@ -116,9 +119,9 @@ private:
                     if (!add_merge_source(value, depth, *merges)) return false;
                 } else {
                     if (k.kind() == NodeKind::String || k.kind() == NodeKind::Null || k.kind() == NodeKind::Boolean) {
-                        out.add_str_view(text);  // the document's text or static text
+                        out.add_str_view(text, ascii_);  // the document's text or static text
                     } else {
-                        out.add_str(text);
+                        out.add_str(text, true);  // digits, signs, '.', "NaN", "inf"
                     }
                     if (!convert(out, value, depth + 1)) return false;
                     if (merges) merges->keys.insert(std::string_view(merges->texts.copy(text), text.size()));
@@ -206,6 +209,7 @@ private:
 
     const Document& doc_;
     std::uint64_t budget_;
+    bool ascii_;
     char digits_[24];
     std::string scratch_;
 };
@@ -218,7 +222,7 @@ Result<ConfigTree> to_config_tree(Document&& doc, std::uint64_t root, std::uint6
     // string into the tree does not move its characters.
     if (doc.text.capacity() < 32) doc.text.reserve(32);
     TreeBuilder out(std::min<std::size_t>(doc.nodes.size(), 2 * budget + 1));
-    Converter converter(doc, budget);
+    Converter converter(doc, budget, scan::is_ascii(doc.text.data(), doc.text.size()));
     if (!converter.convert(out, root, 0)) return std::move(converter.error);
     out.keep_source(std::move(doc.text));
     return out.finish();
