@@ -33,6 +33,25 @@ private:
     Error deferred_;
 };
 
+// The error of a walk whose steps return a bool: a step that fails either
+// leaves the interpreter's exception set or records a deferred error here.
+class WalkError {
+public:
+    [[gnu::cold]] bool fail(ErrorKind kind, std::string message) {
+        recorded_ = true;
+        error_ = Error{kind, std::move(message)};
+        return false;
+    }
+    // The pending error of the failed walk.
+    [[gnu::cold]] PendingError take() {
+        return recorded_ ? PendingError(std::move(error_)) : PendingError::capture();
+    }
+
+private:
+    bool recorded_ = false;
+    Error error_;
+};
+
 // A value of type T or a pending error.
 template <class T>
 class [[nodiscard]] Outcome {

@@ -96,19 +96,14 @@ class IniWriter {
 public:
     explicit IniWriter(OutBuffer& out) : out_(out) {}
 
-    // False when the walk failed: `deferred` holds the error, or else the
+    // False when the walk failed: `error` holds the error, or else the
     // interpreter has an exception set.
     bool write_document(PyObject* root);
 
-    bool has_deferred = false;
-    Error deferred;
+    WalkError error;
 
 private:
-    [[gnu::cold]] bool fail(ErrorKind kind, std::string message) {
-        has_deferred = true;
-        deferred = Error{kind, std::move(message)};
-        return false;
-    }
+    bool fail(ErrorKind kind, std::string message) { return error.fail(kind, std::move(message)); }
     bool write_options(PyObject* root, Py_ssize_t root_size, PyObject* section);
     int ini_value_text(PyObject* value);
     int write_str(PyObject* value) {
@@ -267,10 +262,7 @@ PyResult dumps(PyObject*, PyObject* obj) {
     if (!PyDict_Check(obj)) return type_error("INI dumps expects a mapping of sections to mappings");
     OutBuffer out;
     IniWriter writer(out);
-    if (!writer.write_document(obj)) {
-        if (writer.has_deferred) return std::move(writer.deferred);
-        return PyResult::failed();
-    }
+    if (!writer.write_document(obj)) return PyResult(writer.error.take());
     return PyResult::from(str_from_utf8(out.data(), out.size()));
 }
 

@@ -9,19 +9,14 @@ namespace {
 class FromPython {
 public:
     // False when the walk failed: then either the interpreter has an
-    // exception set or `deferred_` holds the error.
+    // exception set or `error` holds the error.
     bool convert(PyObject* object, std::size_t depth);
 
     TreeBuilder builder;
-    bool has_deferred = false;
-    Error deferred;
+    WalkError error;
 
 private:
-    [[gnu::cold]] bool fail(ErrorKind kind, std::string message) {
-        has_deferred = true;
-        deferred = Error{kind, std::move(message)};
-        return false;
-    }
+    bool fail(ErrorKind kind, std::string message) { return error.fail(kind, std::move(message)); }
     inline bool add_text(PyObject* str);
     bool enter(std::size_t depth) {
         if (depth >= kMaxNesting) [[unlikely]] return fail(ErrorKind::Recursion, std::string(kNestingMessage));
@@ -156,10 +151,7 @@ bool FromPython::convert_dict(PyObject* dict, std::size_t depth) {
 
 Outcome<ConfigTree> tree_from_python(PyObject* object) {
     FromPython walk;
-    if (!walk.convert(object, 0)) {
-        if (walk.has_deferred) return Outcome<ConfigTree>(std::move(walk.deferred));
-        return Outcome<ConfigTree>::failed();
-    }
+    if (!walk.convert(object, 0)) return walk.error.take();
     return walk.builder.finish();
 }
 

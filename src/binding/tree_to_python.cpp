@@ -10,11 +10,10 @@ namespace {
 class ToPython {
 public:
     // A new reference for the value at `node`, advancing `node` past its
-    // subtree; NULL with an exception set, or with `deferred_` filled.
+    // subtree; NULL with an exception set, or with `error` recorded.
     PyObject* convert(const Node*& node, std::size_t depth);
 
-    bool has_deferred = false;
-    Error deferred;
+    WalkError error;
 
 private:
     PyObject* string(const Node& node) {
@@ -72,8 +71,7 @@ PyObject* ToPython::convert(const Node*& node, std::size_t depth) {
 
 PyObject* ToPython::list(const Node*& node, std::size_t depth) {
     if (depth >= kMaxNesting) [[unlikely]] {
-        has_deferred = true;
-        deferred = recursion_error(std::string(kNestingMessage));
+        error.fail(ErrorKind::Recursion, std::string(kNestingMessage));
         return nullptr;
     }
     const Py_ssize_t count = static_cast<Py_ssize_t>(node->size());
@@ -90,8 +88,7 @@ PyObject* ToPython::list(const Node*& node, std::size_t depth) {
 
 PyObject* ToPython::dict(const Node*& node, std::size_t depth) {
     if (depth >= kMaxNesting) [[unlikely]] {
-        has_deferred = true;
-        deferred = recursion_error(std::string(kNestingMessage));
+        error.fail(ErrorKind::Recursion, std::string(kNestingMessage));
         return nullptr;
     }
     const std::uint64_t count = node->size();
@@ -117,8 +114,7 @@ PyResult tree_to_python(const ConfigTree& tree) {
     const Node* node = &tree.root();
     PyObject* result = walk.convert(node, 0);
     if (result == nullptr) {
-        if (walk.has_deferred) return PyResult(std::move(walk.deferred));
-        return PyResult::failed();
+        return PyResult(walk.error.take());
     }
     return PyResult(Ref(result));
 }

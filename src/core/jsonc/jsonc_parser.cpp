@@ -13,6 +13,7 @@
 #include "core/text/scan.hpp"
 #include "core/text/unicode.hpp"
 #include "core/text/utf8.hpp"
+#include "core/text/ascii.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -57,16 +58,6 @@ constexpr std::array<Start, 256> kStart = [] {
     return table;
 }();
 
-// Bytes that continue a bare word: ASCII letters, digits, '-' and '_'.
-constexpr std::array<bool, 256> kWordByte = [] {
-    std::array<bool, 256> table{};
-    for (int c = 'a'; c <= 'z'; ++c) table[c] = true;
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] = true;
-    for (int c = '0'; c <= '9'; ++c) table[c] = true;
-    table['-'] = table['_'] = true;
-    return table;
-}();
-
 // Value of a hexadecimal digit, or 0xFF.
 constexpr std::array<std::uint8_t, 256> kHexValue = [] {
     std::array<std::uint8_t, 256> table{};
@@ -97,7 +88,7 @@ bool is_alphanumeric(char32_t cp) noexcept {
 // not follow `true`, `false` or `null` for them to be keywords.
 bool alphanumeric_at(const char* p) noexcept {
     const unsigned char c = static_cast<unsigned char>(*p);
-    if (c < 0x80) return kWordByte[c] && c != '-' && c != '_';
+    if (c < 0x80) return ascii::kWordBytes[c] && c != '-' && c != '_';
     return is_alphanumeric(utf8::decode(p));
 }
 
@@ -458,7 +449,7 @@ void Parser::scan_word() {
     bool ascii = true;
     while (true) {
         const unsigned char c = static_cast<unsigned char>(*q);
-        if (kWordByte[c]) {
+        if (ascii::kWordBytes[c]) {
             ++q;
             continue;
         }

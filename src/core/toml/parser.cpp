@@ -12,6 +12,7 @@
 #include "core/text/utf8.hpp"
 #include "core/toml/document.hpp"
 #include "core/tree/arena.hpp"
+#include "core/text/ascii.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -21,26 +22,16 @@ namespace tabrix::toml {
 
 namespace {
 
-// Bytes of a bare key: A-Z a-z 0-9 - _
-constexpr std::array<bool, 256> kBareKey = [] {
-    std::array<bool, 256> table{};
-    for (int c = 'a'; c <= 'z'; ++c) table[c] = true;
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] = true;
-    for (int c = '0'; c <= '9'; ++c) table[c] = true;
-    table['-'] = table['_'] = true;
-    return table;
-}();
-
 // Bytes that would continue a number or date-time token: a literal followed
 // by one of these is malformed rather than finished.
 constexpr std::array<bool, 256> kTokenByte = [] {
-    std::array<bool, 256> table = kBareKey;
+    std::array<bool, 256> table = ascii::kWordBytes;
     table['.'] = table['+'] = table[':'] = true;
     for (int c = 0x80; c < 0x100; ++c) table[c] = true;
     return table;
 }();
 
-inline bool is_bare(char c) noexcept { return kBareKey[static_cast<unsigned char>(c)]; }
+inline bool is_bare(char c) noexcept { return ascii::kWordBytes[static_cast<unsigned char>(c)]; }
 inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 // The end of the run of bare-key bytes starting at `p` (which is one).

@@ -11,19 +11,11 @@
 #include "core/number/float_text.hpp"
 #include "core/number/parse.hpp"
 #include "core/text/scan.hpp"
+#include "core/text/ascii.hpp"
 
 namespace tabrix::toml {
 
 namespace {
-
-constexpr std::array<bool, 256> kBareKey = [] {
-    std::array<bool, 256> table{};
-    for (int c = 'a'; c <= 'z'; ++c) table[c] = true;
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] = true;
-    for (int c = '0'; c <= '9'; ++c) table[c] = true;
-    table['-'] = table['_'] = true;
-    return table;
-}();
 
 // A big integer's text as a signed 64-bit value: an optional sign and at
 // least one decimal digit, nothing else.
@@ -150,7 +142,7 @@ void encode_toml_key(OutBuffer& out, std::string_view key) {
     bool control = false, backslash = false, double_quote = false, single_quote = false;
     for (const char ch : key) {
         const unsigned char c = static_cast<unsigned char>(ch);
-        if (kBareKey[c]) continue;
+        if (ascii::kWordBytes[c]) continue;
         bare = false;
         if ((c < 0x20 && c != '\t') || c == 0x7F) control = true;
         else if (c == '\\') backslash = true;
