@@ -38,6 +38,8 @@ using tabrix::Node;
     std::abort();
 }
 
+// The details are made whether or not the check fails: keep them cheap (use
+// `if (...) fail(...)` for details that take work to make).
 inline void check(bool condition, const char* what, std::initializer_list<std::string_view> details = {}) {
     if (!condition) [[unlikely]] fail(what, details);
 }
