@@ -7,11 +7,16 @@ PYTHON ?= /usr/bin/python3
 BUILD_DEPS := g++ make pkg-config meson ninja-build python3-dev python3-venv python3-mesonpy \
               libyaml-dev libutf8proc-dev
 TEST_DEPS  := python3-pytest python3-hypothesis python3-mypy
+# clang with its runtime libraries (libFuzzer, sanitizers), for `make fuzz`.
+FUZZ_DEPS  := clang libclang-rt-dev
 BENCH_DEPS := python3-yaml python3-tomli python3-tomli-w python3-pandas python3-json5 python3-matplotlib
 
 RUN = $(shell scripts/build --where $(PYTHON))
+SANITIZED = $(shell scripts/build --where --sanitize $(PYTHON))
+# Seconds per fuzz target in `make fuzz`.
+FUZZ_SECONDS ?= 60
 
-.PHONY: all build test demo bench deps clean
+.PHONY: all build test sanitize fuzz demo bench deps clean
 
 all: build
 
@@ -26,6 +31,18 @@ test: deps
 	@scripts/build $(PYTHON)
 	@$(RUN) -c 'import pytest' 2>/dev/null || { echo "$(PYTHON) has no pytest: install it for that interpreter" >&2; exit 1; }
 	$(RUN) -m pytest -q tests
+
+# The whole suite against an AddressSanitizer + UndefinedBehaviorSanitizer
+# build; any report aborts the run. --capture=sys leaves the sanitizers'
+# stderr on the terminal.
+sanitize: deps
+	@scripts/build --sanitize $(PYTHON)
+	$(SANITIZED) -m pytest -q --capture=sys tests
+
+# Every libFuzzer target of fuzz/ for FUZZ_SECONDS each (two at a time).
+fuzz:
+	@scripts/install-deps $(BUILD_DEPS) $(FUZZ_DEPS)
+	@scripts/fuzz $(FUZZ_SECONDS)
 
 demo: build
 	@$(RUN) examples/demo.py

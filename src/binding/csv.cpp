@@ -132,13 +132,9 @@ namespace {
 // builtins.int(text), looked up at each call (only integers beyond 64 bits
 // come here); the interpreter's limit on integer digits applies.
 PyObject* int_from_text(std::string_view digits) {
-    Ref builtins(PyImport_ImportModule("builtins"));
-    if (!builtins) return nullptr;
-    Ref int_type(PyObject_GetAttrString(builtins.get(), "int"));
-    if (!int_type) return nullptr;
     Ref text(str_from_ascii(digits.data(), digits.size()));
     if (!text) return nullptr;
-    return PyObject_CallOneArg(int_type.get(), text.get());
+    return builtin_int(text.get());
 }
 
 // The Python value of a non-empty cell of the given kind: the column's join in

@@ -5,6 +5,9 @@ namespace tabrix::py {
 namespace {
 
 ProcessOnce panic_type;
+InternedName add_note_name("add_note");
+InternedName builtins_name("builtins");
+InternedName int_name("int");
 
 PyObject* exception_class(ErrorKind kind) {
     switch (kind) {
@@ -55,14 +58,30 @@ void add_parameter_note(const char* parameter) {
     Ref exception(PyErr_GetRaisedException());
     if (!exception) return;
     Ref note(PyUnicode_FromFormat("while processing '%s'", parameter));
-    if (note) {
-        Ref result(PyObject_CallMethod(exception.get(), "add_note", "O", note.get()));
+    PyObject* method = note ? add_note_name.get() : nullptr;
+    if (method != nullptr) {
+        Ref result(PyObject_CallMethodOneArg(exception.get(), method, note.get()));
         // A failing add_note must not hide the original error.
         if (!result) PyErr_Clear();
     } else {
         PyErr_Clear();
     }
     PyErr_SetRaisedException(exception.release());
+}
+
+PyObject* builtin_int(PyObject* text) {
+    PyObject* module_name = builtins_name.get();
+    PyObject* attribute = module_name ? int_name.get() : nullptr;
+    if (attribute == nullptr) return nullptr;
+    Ref builtins(PyImport_GetModule(module_name));  // sys.modules, without the import machinery
+    if (!builtins) {
+        if (PyErr_Occurred()) return nullptr;
+        builtins = Ref(PyImport_Import(module_name));
+        if (!builtins) return nullptr;
+    }
+    Ref int_type(PyObject_GetAttr(builtins.get(), attribute));
+    if (!int_type) return nullptr;
+    return PyObject_CallOneArg(int_type.get(), text);
 }
 
 }  // namespace tabrix::py

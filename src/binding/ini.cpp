@@ -84,7 +84,13 @@ bool is_numpy_bool(PyTypeObject* type) {
     const char* dot = std::strrchr(full, '.');
     const char* name = dot ? dot + 1 : full;
     if (std::strcmp(name, "bool_") != 0 && std::strcmp(name, "bool") != 0) return false;
-    Ref module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    static InternedName module_name("__module__");
+    PyObject* attribute = module_name.get();
+    if (attribute == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    Ref module(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), attribute));
     if (!module) {
         PyErr_Clear();
         return false;

@@ -101,4 +101,25 @@ private:
     std::mutex mutex_;
 };
 
+// An interned str made once per process, for the names of attributes and
+// modules the binding looks up. The interpreter's type attribute cache is
+// keyed by the name object: a fresh str for every lookup misses it and takes
+// another of its slots each time.
+class InternedName {
+public:
+    explicit InternedName(const char* text) noexcept : text_(text) {}
+    // A borrowed reference, or NULL with an exception.
+    PyObject* get() {
+        return once_.get([this] { return PyUnicode_InternFromString(text_); });
+    }
+
+private:
+    const char* text_;
+    ProcessOnce once_;
+};
+
+// builtins.int(text): looked up at each call (so that a replaced builtins.int
+// is the one used). A new reference, or NULL with an exception.
+PyObject* builtin_int(PyObject* text);
+
 }  // namespace tabrix::py

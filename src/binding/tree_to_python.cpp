@@ -29,14 +29,9 @@ private:
 };
 
 PyObject* ToPython::big_int(std::string_view digits) {
-    // builtins.int, looked up at each conversion.
-    Ref builtins(PyImport_ImportModule("builtins"));
-    if (!builtins) return nullptr;
-    Ref int_type(PyObject_GetAttrString(builtins.get(), "int"));
-    if (!int_type) return nullptr;
     Ref text(str_from_utf8(digits));
     if (!text) return nullptr;
-    return PyObject_CallOneArg(int_type.get(), text.get());
+    return builtin_int(text.get());
 }
 
 PyObject* ToPython::convert(const Node*& node, std::size_t depth) {

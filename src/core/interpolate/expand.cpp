@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <unordered_map>
+#include <vector>
 
 #include "core/text/scan.hpp"
 #include "core/text/unicode.hpp"
@@ -35,27 +37,6 @@ inline const char* name_end(const char* p, const char* end) {
     ++p;
     while (p < end && (kNameBytes[static_cast<unsigned char>(*p)] & 2)) ++p;
     return p;
-}
-
-// The "}" that closes a body starting at `p`: every "${" inside opens a
-// level of its own (the pair is taken together) that a "}" closes again.
-// `end` when the text ends first.
-const char* closing_brace(const char* p, const char* end) {
-    std::size_t depth = 0;
-    for (;;) {
-        p = scan::find_any<false, '$', '}'>(p, end);
-        if (p == end) return end;
-        if (*p == '}') {
-            if (depth == 0) return p;
-            --depth;
-            ++p;
-        } else if (p + 1 < end && p[1] == '{') {
-            ++depth;
-            p += 2;
-        } else {
-            ++p;
-        }
-    }
 }
 
 void append_code_point(std::string& message, char32_t cp) {
@@ -94,6 +75,7 @@ private:
         }
         return false;
     }
+    const char* closing_brace(const char* body, const char* end);
     Outcome word(std::string_view text, std::string_view word, unsigned depth);
     [[gnu::cold, gnu::noinline]] Outcome invalid(std::string_view text, std::string_view reason);
     [[gnu::cold, gnu::noinline]] Outcome too_deep(std::string_view text);
@@ -102,7 +84,40 @@ private:
     Variables& variables_;
     OutBuffer& out_;
     Error& error_;
+    // Bodies of references nested in a body already scanned -> their closing
+    // "}": a word is expanded inside the scan of its own body, so without
+    // this each level of "${A:-${A:-...}}" would scan the rest of the text
+    // again, quadratic time for deep nesting.
+    std::unordered_map<const char*, const char*> closes_;
+    std::vector<const char*> open_;
 };
+
+// The "}" that closes a body starting at `body`: every "${" inside opens a
+// level of its own (the pair is taken together) that a "}" closes again.
+// `end` when the text ends first.
+const char* Expansion::closing_brace(const char* body, const char* end) {
+    if (!closes_.empty()) {
+        const auto known = closes_.find(body);
+        if (known != closes_.end()) return known->second;
+    }
+    open_.clear();
+    const char* p = body;
+    for (;;) {
+        p = scan::find_any<false, '$', '}'>(p, end);
+        if (p == end) return end;
+        if (*p == '}') {
+            if (open_.empty()) return p;
+            closes_.emplace(open_.back(), p);
+            open_.pop_back();
+            ++p;
+        } else if (p + 1 < end && p[1] == '{') {
+            p += 2;
+            open_.push_back(p);
+        } else {
+            ++p;
+        }
+    }
+}
 
 Outcome Expansion::invalid(std::string_view text, std::string_view reason) {
     std::string message = "invalid interpolation in ";

@@ -45,7 +45,9 @@ public:
 
     void append(const char* bytes, std::size_t count) {
         if (capacity_ - size_ < count) [[unlikely]] grow(count);
-        std::memcpy(data_ + size_, bytes, count);
+        // An empty append may come with null pointers (an empty view, a
+        // buffer not yet allocated), which memcpy must not be given.
+        if (count != 0) [[likely]] std::memcpy(data_ + size_, bytes, count);
         size_ += count;
     }
     void append(std::string_view text) { append(text.data(), text.size()); }
@@ -55,7 +57,7 @@ public:
     }
     void fill(char byte, std::size_t count) {
         char* out = room(count);
-        std::memset(out, byte, count);
+        if (count != 0) [[likely]] std::memset(out, byte, count);
         size_ += count;
     }
     char back() const noexcept { return data_[size_ - 1]; }
