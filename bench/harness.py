@@ -71,7 +71,7 @@ class Row:
 
     def cells(self) -> list[str]:
         mb_s = f"{self.size_bytes / self.ours / 1e6:.0f}" if self.size_bytes else "-"
-        ratios = ", ".join(f"{name} {_ms(t)} = {t / self.ours:.1f}x" for name, t in self.peers.items())
+        ratios = ", ".join(f"{name} {_ms(t)} = {_ratio(t / self.ours)}" for name, t in self.peers.items())
         floor = f"{self.ours / self.floor:.2f}x" if self.floor else "-"
         return [self.name, _ms(self.ours), mb_s, floor, ratios or "-", self.target]
 
@@ -81,7 +81,13 @@ class Row:
 
 def _ms(seconds: float) -> str:
     ms = seconds * 1e3
+    if ms < 0.1:
+        return f"{ms * 1e3:.2f} us"
     return f"{ms:.3f} ms" if ms < 10 else f"{ms:.1f} ms"
+
+
+def _ratio(value: float) -> str:
+    return f"{value:.2f}x" if value < 10 else f"{value:.1f}x"
 
 
 HEADERS = ["case", "ours", "MB/s", "of floor", "peers: time = how many times ours", "target"]

@@ -124,9 +124,9 @@ private:
         std::memcpy(&word, p, sizeof word);
         return word;
     }
-    // Doubles the table (64 slots at first) and places the keys again.
+    // Doubles the table (256 slots at first: a small document fills no more) and places the keys again.
     void grow() {
-        const std::size_t capacity = capacity_ ? capacity_ * 2 : 64;
+        const std::size_t capacity = capacity_ ? capacity_ * 2 : 256;
         std::unique_ptr<Slot[]> slots(new Slot[capacity]);
         for (std::size_t i = 0; i < capacity; ++i) slots[i].key = nullptr;
         for (std::size_t i = 0; i < capacity_; ++i) {
