@@ -16,14 +16,21 @@ public:
     WalkError error;
 
 private:
-    bool fail(ErrorKind kind, std::string message) { return error.fail(kind, std::move(message)); }
+    // The walk recurses once per level (up to kMaxNesting): the rare paths
+    // and the containers stay out of line, so each level keeps a small frame.
+    [[gnu::cold, gnu::noinline]] bool fail(ErrorKind kind, const char* message) {
+        return error.fail(kind, std::string(message));
+    }
+    [[gnu::cold, gnu::noinline]] bool fail_type(PyTypeObject* type);
+    [[gnu::noinline]] bool add_big_int(PyObject* integer);
     inline bool add_text(PyObject* str);
     bool enter(std::size_t depth) {
-        if (depth >= kMaxNesting) [[unlikely]] return fail(ErrorKind::Recursion, std::string(kNestingMessage));
+        if (depth >= kMaxNesting) [[unlikely]] return fail(ErrorKind::Recursion, kNestingMessage.data());
         return true;
     }
-    bool convert_list(PyObject* list, std::size_t depth);
-    bool convert_dict(PyObject* dict, std::size_t depth);
+    [[gnu::noinline]] bool convert_list(PyObject* list, std::size_t depth);
+    [[gnu::noinline]] bool convert_tuple(PyObject* tuple, std::size_t depth);
+    [[gnu::noinline]] bool convert_dict(PyObject* dict, std::size_t depth);
 };
 
 bool FromPython::add_text(PyObject* str) {
@@ -60,37 +67,48 @@ bool FromPython::convert(PyObject* object, std::size_t depth) {
             builder.add_int(value);
             return true;
         }
-        Ref text(PyObject_Str(object));
-        if (!text) return false;
-        Py_ssize_t size;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-        if (utf8 == nullptr) return false;
-        builder.add_big_int(std::string_view(utf8, static_cast<std::size_t>(size)));
-        return true;
+        return add_big_int(object);
     }
     if (PyFloat_Check(object)) {
         builder.add_float(PyFloat_AS_DOUBLE(object));
         return true;
     }
     if (PyList_Check(object)) return convert_list(object, depth);
-    if (PyTuple_Check(object)) {
-        if (!enter(depth)) return false;
-        builder.begin_list();
-        const Py_ssize_t size = PyTuple_GET_SIZE(object);
-        for (Py_ssize_t i = 0; i < size; ++i) {
-            if (!convert(PyTuple_GET_ITEM(object, i), depth + 1)) return false;
-        }
-        builder.end_list();
-        return true;
-    }
+    if (PyTuple_Check(object)) return convert_tuple(object, depth);
     if (PyDict_Check(object)) return convert_dict(object, depth);
+    return fail_type(type);
+}
+
+bool FromPython::fail_type(PyTypeObject* type) {
     Ref name(PyType_GetName(type));
     if (!name) return false;
     Py_ssize_t size;
     const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &size);
     if (utf8 == nullptr) return false;
-    return fail(ErrorKind::Type,
-                "cannot represent " + std::string(utf8, static_cast<std::size_t>(size)) + " in a config tree");
+    return error.fail(ErrorKind::Type,
+                      "cannot represent " + std::string(utf8, static_cast<std::size_t>(size)) + " in a config tree");
+}
+
+// An int beyond 64 bits: its str() (a subclass's own, if it has one).
+bool FromPython::add_big_int(PyObject* integer) {
+    Ref text(PyObject_Str(integer));
+    if (!text) return false;
+    Py_ssize_t size;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (utf8 == nullptr) return false;
+    builder.add_big_int(std::string_view(utf8, static_cast<std::size_t>(size)));
+    return true;
+}
+
+bool FromPython::convert_tuple(PyObject* tuple, std::size_t depth) {
+    if (!enter(depth)) return false;
+    builder.begin_list();
+    const Py_ssize_t size = PyTuple_GET_SIZE(tuple);
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        if (!convert(PyTuple_GET_ITEM(tuple, i), depth + 1)) return false;
+    }
+    builder.end_list();
+    return true;
 }
 
 bool FromPython::convert_list(PyObject* list, std::size_t depth) {
