@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/dict_walk.hpp"
 #include "binding/functions.hpp"
 #include "binding/text.hpp"
 #include "core/ini/ini_parser.hpp"
@@ -110,7 +111,7 @@ public:
 
 private:
     bool fail(ErrorKind kind, std::string message) { return error.fail(kind, std::move(message)); }
-    bool write_options(PyObject* root, Py_ssize_t root_size, PyObject* section);
+    bool write_options(PyObject* root, PyObject* section);
     int ini_value_text(PyObject* value);
     int write_str(PyObject* value) {
         std::string_view text;
@@ -123,92 +124,37 @@ private:
 };
 
 bool IniWriter::write_document(PyObject* root) {
-    const Py_ssize_t size = PyDict_GET_SIZE(root);
-    bool ok = true;
-    {
-        CriticalSection lock(root);
-        Py_ssize_t position = 0;
-        Py_ssize_t seen = 0;
-        PyObject* borrowed_key;
-        PyObject* borrowed_value;
-        while (PyDict_Next(root, &position, &borrowed_key, &borrowed_value)) {
-            Ref key = Ref::borrow(borrowed_key);
-            Ref section = Ref::borrow(borrowed_value);
-            std::string_view name;
-            if (!utf8_text(key.get(), name)) {
-                ok = fail(ErrorKind::Type, "section names must be str");
-                break;
-            }
-            if (!PyDict_Check(section.get())) {
-                ok = fail(ErrorKind::Type, "section " + std::string(name) + " must be a mapping");
-                break;
-            }
-            char* w = out_.room(name.size() + 3);
-            w[0] = '[';
-            std::memcpy(w + 1, name.data(), name.size());
-            w[name.size() + 1] = ']';
-            w[name.size() + 2] = '\n';
-            out_.commit(name.size() + 3);
-            if (!write_options(root, size, section.get())) {
-                ok = false;
-                break;
-            }
-            out_.push('\n');
-            ++seen;
-            if (PyDict_GET_SIZE(root) != size) {
-                ok = fail(ErrorKind::Panic, "dictionary changed size during iteration");
-                break;
-            }
-            if (seen > size) {
-                ok = fail(ErrorKind::Panic, "dictionary keys changed during iteration");
-                break;
-            }
-        }
-        }
-        return ok;
-    }
+    return for_each_entry(root, error, [&](PyObject* key, PyObject* section) {
+        std::string_view name;
+        if (!utf8_text(key, name)) return fail(ErrorKind::Type, "section names must be str");
+        if (!PyDict_Check(section)) return fail(ErrorKind::Type, "section " + std::string(name) + " must be a mapping");
+        char* w = out_.room(name.size() + 3);
+        w[0] = '[';
+        std::memcpy(w + 1, name.data(), name.size());
+        w[name.size() + 1] = ']';
+        w[name.size() + 2] = '\n';
+        out_.commit(name.size() + 3);
+        if (!write_options(root, section)) return false;
+        out_.push('\n');
+        return true;
+    });
+}
 
-bool IniWriter::write_options(PyObject* root, Py_ssize_t root_size, PyObject* section) {
-    const Py_ssize_t size = PyDict_GET_SIZE(section);
-    bool ok = true;
-    {
-        CriticalSection lock(section);
-        Py_ssize_t position = 0;
-        Py_ssize_t seen = 0;
-        PyObject* borrowed_key;
-        PyObject* borrowed_value;
-        while (PyDict_Next(section, &position, &borrowed_key, &borrowed_value)) {
-            Ref key = Ref::borrow(borrowed_key);
-            Ref value = Ref::borrow(borrowed_value);
-            std::string_view option;
-            if (!utf8_text(key.get(), option)) {
-                ok = fail(ErrorKind::Type, "option names must be str");
-                break;
-            }
-            char* w = out_.room(option.size() + 3);
-            std::memcpy(w, option.data(), option.size());
-            std::memcpy(w + option.size(), " = ", 3);
-            out_.commit(option.size() + 3);
-            const int written = ini_value_text(value.get());
-            if (written <= 0) {
-                ok = written == 0 ? fail(ErrorKind::Type, "INI values must be str, int, float or bool") : false;
-                break;
-            }
-            out_.push('\n');
-            ++seen;
-            // A value's __index__ or __float__ may have changed either dict.
-            if (PyDict_GET_SIZE(section) != size || PyDict_GET_SIZE(root) != root_size) {
-                ok = fail(ErrorKind::Panic, "dictionary changed size during iteration");
-                break;
-            }
-            if (seen > size) {
-                ok = fail(ErrorKind::Panic, "dictionary keys changed during iteration");
-                break;
-            }
-        }
-        }
-        return ok;
-    }
+bool IniWriter::write_options(PyObject* root, PyObject* section) {
+    // A value's __index__ or __float__ may change the section or the root.
+    return for_each_entry(section, error, [&](PyObject* key, PyObject* value) {
+        std::string_view option;
+        if (!utf8_text(key, option)) return fail(ErrorKind::Type, "option names must be str");
+        char* w = out_.room(option.size() + 3);
+        std::memcpy(w, option.data(), option.size());
+        std::memcpy(w + option.size(), " = ", 3);
+        out_.commit(option.size() + 3);
+        const int written = ini_value_text(value);
+        if (written <= 0) return written == 0 ? fail(ErrorKind::Type, "INI values must be str, int, float or bool") : false;
+        out_.push('\n');
+        return true;
+    }, root);
+}
 
 // Writes the text of one option value, escaped: 1 when written, 0 when the
 // value has no INI form (no exception set), -1 with an exception set. The

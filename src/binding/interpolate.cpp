@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "binding/dict_walk.hpp"
 #include "binding/functions.hpp"
 #include "binding/text.hpp"
 #include "core/interpolate/expand.hpp"
@@ -171,25 +172,15 @@ PyObject* Walk::list(PyObject* list, std::size_t depth) {
 PyObject* Walk::copy_entries(PyObject* dict) {
     Ref copy(PyDict_New());
     if (!copy) return nullptr;
-    const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
-    CriticalSection section(dict);
-    Py_ssize_t position = 0;
-    Py_ssize_t seen = 0;
-    PyObject* borrowed_key;
-    PyObject* borrowed_value;
-    while (PyDict_Next(dict, &position, &borrowed_key, &borrowed_value)) {
-        Ref key = Ref::borrow(borrowed_key);
-        Ref item = Ref::borrow(borrowed_value);
-        if (PyDict_SetItem(copy.get(), key.get(), item.get()) < 0) return nullptr;
-        ++seen;
-        // A key's __eq__, run by the insertion, or another thread may have
-        // changed the dict under the loop.
-        if (PyDict_GET_SIZE(dict) != start_size) [[unlikely]] {
-            return raise(Error{ErrorKind::Panic, "dictionary changed size during iteration"});
-        }
-        if (seen > start_size) [[unlikely]] {
-            return raise(Error{ErrorKind::Panic, "dictionary keys changed during iteration"});
-        }
+    // A key's __eq__, run by the insertion, or another thread may change the
+    // dict under the walk.
+    WalkError error;
+    const bool ok = for_each_entry(dict, error, [&](PyObject* key, PyObject* item) {
+        return PyDict_SetItem(copy.get(), key, item) == 0;
+    });
+    if (!ok) {
+        error.take().raise();
+        return nullptr;
     }
     return copy.release();
 }

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "binding/dict_walk.hpp"
 #include "binding/tree_convert.hpp"
 
 namespace tabrix::py {
@@ -136,31 +137,15 @@ bool FromPython::convert_list(PyObject* list, std::size_t depth) {
 bool FromPython::convert_dict(PyObject* dict, std::size_t depth) {
     if (!enter(depth)) return false;
     builder.begin_map();
-    const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
-    {
-        CriticalSection section(dict);
-        Py_ssize_t position = 0;
-        Py_ssize_t seen = 0;
-        PyObject* borrowed_key;
-        PyObject* borrowed_value;
-        while (PyDict_Next(dict, &position, &borrowed_key, &borrowed_value)) {
-            Ref key = Ref::borrow(borrowed_key);
-            Ref value = Ref::borrow(borrowed_value);
-            if (!PyUnicode_Check(key.get())) return fail(ErrorKind::Type, "config keys must be strings");
-            if (!add_text(key.get())) {
-                PyErr_Clear();
-                return fail(ErrorKind::Type, "config keys must be strings");
-            }
-            if (!convert(value.get(), depth + 1)) return false;
-            ++seen;
-            if (PyDict_GET_SIZE(dict) != start_size) [[unlikely]] {
-                return fail(ErrorKind::Panic, "dictionary changed size during iteration");
-            }
-            if (seen > start_size) [[unlikely]] {
-                return fail(ErrorKind::Panic, "dictionary keys changed during iteration");
-            }
+    const bool ok = for_each_entry(dict, error, [&](PyObject* key, PyObject* value) {
+        if (!PyUnicode_Check(key)) return fail(ErrorKind::Type, "config keys must be strings");
+        if (!add_text(key)) {
+            PyErr_Clear();  // a lone surrogate
+            return fail(ErrorKind::Type, "config keys must be strings");
         }
-    }
+        return convert(value, depth + 1);
+    });
+    if (!ok) return false;
     builder.end_map();
     return true;
 }
