@@ -42,9 +42,29 @@ struct StreamBytes {
     std::string bytes;
 };
 
-[[gnu::cold]] bool refuse_str() {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    return false;
+// Calls take(item) for each item of a sequence argument (`header`, or
+// `data` of stream); a str is refused as a whole, and so is an object that
+// is not a sequence. False with an exception set.
+template <class Take>
+bool for_each_item(PyObject* object, Take&& take) {
+    if (PyUnicode_Check(object)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(object)) {
+        raise_not_instance(object, "Sequence");
+        return false;
+    }
+    Ref iterator(PyObject_GetIter(object));
+    if (!iterator) return false;
+    for (;;) {
+        PyObject* raw;
+        const int status = PyIter_NextItem(iterator.get(), &raw);
+        if (status == 0) return true;
+        if (status < 0) return false;
+        const Ref item(raw);
+        if (!take(raw)) return false;
+    }
 }
 
 }  // namespace
@@ -52,28 +72,17 @@ struct StreamBytes {
 template <>
 struct Convert<ColumnNames> {
     static bool from(PyObject* object, ColumnNames& out) {
-        if (PyUnicode_Check(object)) return refuse_str();
-        if (!PySequence_Check(object)) {
-            raise_not_instance(object, "Sequence");
-            return false;
-        }
-        Ref iterator(PyObject_GetIter(object));
-        if (!iterator) return false;
-        for (;;) {
-            PyObject* raw;
-            const int status = PyIter_NextItem(iterator.get(), &raw);
-            if (status == 0) return true;
-            if (status < 0) return false;
-            Ref item(raw);
-            if (!PyUnicode_Check(raw)) {
-                raise_not_instance(raw, "str");
+        return for_each_item(object, [&](PyObject* name) {
+            if (!PyUnicode_Check(name)) {
+                raise_not_instance(name, "str");
                 return false;
             }
             Py_ssize_t size;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(raw, &size);
+            const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
             if (utf8 == nullptr) return false;
             out.names.emplace_back(utf8, static_cast<std::size_t>(size));
-        }
+            return true;
+        });
     }
 };
 
@@ -101,27 +110,16 @@ struct Convert<StreamBytes> {
             out.bytes.assign(PyByteArray_AS_STRING(object), static_cast<std::size_t>(PyByteArray_GET_SIZE(object)));
             return true;
         }
-        if (PyUnicode_Check(object)) return refuse_str();
-        if (!PySequence_Check(object)) {
-            raise_not_instance(object, "Sequence");
-            return false;
-        }
-        Ref iterator(PyObject_GetIter(object));
-        if (!iterator) return false;
-        for (;;) {
-            PyObject* raw;
-            const int status = PyIter_NextItem(iterator.get(), &raw);
-            if (status == 0) return true;
-            if (status < 0) return false;
-            Ref item(raw);
-            const long value = PyLong_AsLong(raw);  // through __index__ where needed
+        return for_each_item(object, [&](PyObject* item) {
+            const long value = PyLong_AsLong(item);  // through __index__ where needed
             if (value == -1 && PyErr_Occurred()) return false;
             if (value < 0 || value > 255) {
                 PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
                 return false;
             }
             out.bytes.push_back(static_cast<char>(value));
-        }
+            return true;
+        });
     }
 };
 
