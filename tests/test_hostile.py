@@ -15,18 +15,11 @@ import pytest
 import tabrix
 from tabrix._native import csv, ini, interpolate, jsonc, toml, tsv, yaml
 
-
-def _sanitized():
-    try:
-        with open("/proc/self/maps") as maps:
-            return "libasan" in maps.read()
-    except OSError:
-        return False
+from support import SANITIZED
 
 
 # Under the sanitizers everything runs several times slower: the big
 # documents shrink and the time limits grow.
-SANITIZED = _sanitized()
 SLOWDOWN = 8 if SANITIZED else 1
 M = 1_000_000
 NESTING_MESSAGE = re.escape("maximum nesting depth of 1024 exceeded (does a container contain itself?)")

@@ -18,18 +18,9 @@ import pytest
 import tabrix
 from tabrix._native import csv, ini, interpolate, jsonc, toml, tsv, yaml
 
-
-def _sanitized():
-    # Under AddressSanitizer freed memory sits in a quarantine (the resident
-    # size says little) and the heap is the sanitizer's.
-    try:
-        with open("/proc/self/maps") as maps:
-            return "libasan" in maps.read()
-    except OSError:
-        return False
+from support import SANITIZED
 
 
-SANITIZED = _sanitized()
 
 
 class _MallInfo2(ctypes.Structure):

@@ -148,17 +148,8 @@ Document::~Document() {
     give(slots_, s.slots);
 }
 
-std::uint32_t Document::add_table(std::uint16_t depth, std::uint8_t flags) {
-    auto [index, v] = push(ValueKind::Table, flags);
-    v->links.first = v->links.last = kNone;
-    v->container.count = 0;
-    v->container.section = 0;
-    v->depth = depth;
-    return index;
-}
-
-std::uint32_t Document::add_array(std::uint16_t depth, std::uint8_t flags) {
-    auto [index, v] = push(ValueKind::Array, flags);
+std::uint32_t Document::add_container(ValueKind kind, std::uint16_t depth, std::uint8_t flags) {
+    auto [index, v] = push(kind, flags);
     v->links.first = v->links.last = kNone;
     v->container.count = 0;
     v->container.section = 0;

@@ -83,8 +83,13 @@ public:
 
     // New values; the index stays valid, references do not (the vector grows).
     std::uint32_t add_scalar(ValueKind kind, std::uint8_t flags = 0) { return push(kind, flags).first; }
-    std::uint32_t add_table(std::uint16_t depth, std::uint8_t flags = 0);
-    std::uint32_t add_array(std::uint16_t depth, std::uint8_t flags = 0);
+    std::uint32_t add_table(std::uint16_t depth, std::uint8_t flags = 0) {
+        return add_container(ValueKind::Table, depth, flags);
+    }
+    std::uint32_t add_array(std::uint16_t depth, std::uint8_t flags = 0) {
+        return add_container(ValueKind::Array, depth, flags);
+    }
+    std::uint32_t add_container(ValueKind kind, std::uint16_t depth, std::uint8_t flags);
 
     // Appends `element` to the array at `array`.
     void append(std::uint32_t array, std::uint32_t element) noexcept {
