@@ -1,18 +1,28 @@
 """Parallel loading: distinct ~1 MB documents loaded by 2 threads at once
 against the same documents loaded by 1 thread. The loaders parse with the
 interpreter lock released; building the Python objects needs the lock (on
-an interpreter with a GIL), so that part stays serial there."""
+an interpreter with a GIL), so that part stays serial there.
+
+Beside each, a "lock-free part" row times the parse alone with the native
+tool bench/native/parse_time (no Python object made) against the whole load
+on one thread. When a load spends P seconds without the lock and S with it,
+two threads can overlap one's parse with the other's objects but never two
+S, so they reach at most (P + S) / S times one thread's throughput (and 2):
+that limit is printed as the row's target."""
 
 from __future__ import annotations
 
 import json
+import pathlib
+import subprocess
+import tempfile
 import threading
 from typing import Any, Callable
 
 import tomli_w
 from bench_csv import table_text
 from documents import config_document
-from harness import Case
+from harness import Case, Row, native_tool
 from tabrix._native import csv, jsonc, toml, yaml
 
 DOCUMENTS = 8  # per run, split evenly between the threads
@@ -33,6 +43,30 @@ def _in_threads(load: Callable[[str], Any], texts: list[str], threads: int) -> C
     return run
 
 
+def _parse_seconds(fmt: str, texts: list[str], rounds: int = 5) -> Callable[[], float]:
+    """Seconds the native parse of all the texts takes (best of `rounds` for
+    each), measured by bench/native/parse_time."""
+    def measure() -> float:
+        tool = native_tool("bench/native/parse_time")
+        if tool is None:
+            raise NotImplementedError("bench/native/parse_time was not built with the imported tabrix._native")
+        with tempfile.TemporaryDirectory() as folder:
+            paths = []
+            for i, text in enumerate(texts):
+                path = pathlib.Path(folder) / f"{i}.{fmt}"
+                path.write_text(text, encoding="utf-8")
+                paths.append(str(path))
+            done = subprocess.run([str(tool), fmt, str(rounds), *paths], capture_output=True, text=True, check=True)
+        return sum(float(line) for line in done.stdout.split())
+    return measure
+
+
+def _lock_bound(row: Row) -> str:
+    whole = row.peers["whole load, 1 thread"]
+    held = max(whole - row.ours, 1e-12)
+    return f"2 threads at most {min(2.0, whole / held):.2f}x 1 thread"
+
+
 def cases() -> list[Case]:
     docs = [config_document(target_bytes=1_000_000, seed=100 + i) for i in range(DOCUMENTS)]
     texts = {
@@ -44,6 +78,15 @@ def cases() -> list[Case]:
     cases = []
     for name, (load, documents) in texts.items():
         megabytes = sum(len(t.encode()) for t in documents) / 1e6
+        cases.append(Case(
+            f"threads: {name}, lock-free part (native parse alone)",
+            _in_threads(load, documents, 1),
+            {"whole load, 1 thread": _in_threads(load, documents, 1)},
+            size_bytes=int(megabytes * 1e6),
+            rounds=5,
+            measured_ours=_parse_seconds(name.split(".")[0], documents),
+            describe=_lock_bound,
+        ))
         cases.append(Case(
             f"threads: {name} of {DOCUMENTS} docs ({megabytes:.0f} MB), 2 threads",
             _in_threads(load, documents, 2),

@@ -3,7 +3,10 @@ one run, so ratios compare like with like."""
 
 from __future__ import annotations
 
+import filecmp
+import functools
 import gc
+import pathlib
 import time
 from dataclasses import asdict, dataclass, field
 from typing import Any, Callable
@@ -58,6 +61,12 @@ class Case:
     floor: Callable[[], Any] | None = None
     target: str = ""  # what is asked, printed beside the figures
     rounds: int = 7  # fewer for peers that take many seconds a call
+    # Seconds per call of ours measured outside this interpreter (a native
+    # tool), in place of timing `ours`.
+    measured_ours: Callable[[], float] | None = None
+    # Writes the target column from the measured row, for a target that
+    # follows from the figures themselves.
+    describe: Callable[[Row], str] | None = None
 
 
 @dataclass
@@ -95,11 +104,18 @@ HEADERS = ["case", "ours", "MB/s", "of floor", "peers: time = how many times our
 
 def run(case: Case) -> Row:
     fns = {"\0ours": case.ours, **case.peers}
+    if case.measured_ours:
+        del fns["\0ours"]
     if case.floor:
         fns["\0floor"] = case.floor
     times = best_times(fns, rounds=case.rounds)
+    if case.measured_ours:
+        times["\0ours"] = case.measured_ours()
     peers = {name: t for name, t in times.items() if not name.startswith("\0")}
-    return Row(case.name, times["\0ours"], peers, times.get("\0floor"), case.size_bytes, case.target)
+    row = Row(case.name, times["\0ours"], peers, times.get("\0floor"), case.size_bytes, case.target)
+    if case.describe:
+        row.target = case.describe(row)
+    return row
 
 
 def format_table(rows: list[Row]) -> str:
@@ -133,3 +149,26 @@ def small_loads_case(name: str, loads: Callable[[str], Any], text: str, value: A
         floor=lambda: marshal.loads(blob),
         target="within 1.5x json.loads",
     )
+
+
+@functools.cache
+def native_tool(path: str) -> pathlib.Path | None:
+    """The helper program at `path` in the build tree (bench/native/parse_time,
+    tests/native/yaml_fast_check) of the build that made the imported
+    tabrix._native, if that build made it."""
+    import tabrix._native
+
+    root = pathlib.Path(__file__).resolve().parent.parent
+    native = pathlib.Path(tabrix._native.__file__).resolve()
+    builds = []
+    if native.parent.name == "src":  # a meson build whose module is linked in place
+        builds.append(native.parent.parent)
+    for build in sorted((root / "build").glob("*/*")):  # a pip install copies the module
+        built = build / "src" / native.name
+        if built.is_file() and filecmp.cmp(built, native, shallow=False):
+            builds.append(build)
+    for build in builds:
+        tool = build / path
+        if tool.is_file():
+            return tool
+    return None

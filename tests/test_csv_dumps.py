@@ -80,7 +80,20 @@ def test_float_text_matches_python_for_random_doubles():
     rng = random.Random(11)
     values = [struct.unpack("<d", rng.getrandbits(64).to_bytes(8, "little"))[0] for _ in range(3000)]
     values += [rng.uniform(-1e6, 1e6) for _ in range(1000)] + [float(rng.randint(0, 10**18)) for _ in range(500)]
+    # Values with few decimals take a writer of their own from 1e-4 to 1e15:
+    # its edges, trailing zeros and both signs.
+    values += [9.99999e-5, 1e-4, 1.0001e-4, 1e15 - 0.5, 1e15, 120.0, 100.5, 0.05, 1e14 + 0.25]
+    for _ in range(4000):
+        value = round(rng.random() * 10.0 ** rng.randint(-6, 16), rng.randint(0, 17))
+        values += [value, -value, rng.randint(1, 10 ** rng.randint(1, 16)) / 10 ** rng.randint(0, 17)]
     values = [v for v in values if not math.isnan(v)]
+    text = csv.dumps([{"v": v} for v in values])
+    assert text.split("\n")[1:-1] == [str(v) for v in values]
+
+
+def test_int_text_matches_python_at_every_digit_count():
+    values = [sign * (10**n + delta) for n in range(19) for delta in (-1, 0, 1) for sign in (1, -1)]
+    values = [v for v in values if -(2**63) <= v < 2**63] + [2**63 - 1, -(2**63), -(2**63) + 1]
     text = csv.dumps([{"v": v} for v in values])
     assert text.split("\n")[1:-1] == [str(v) for v in values]
 
@@ -156,6 +169,44 @@ def test_a_list_that_shrinks_while_written_ends_the_walk():
 
     records[0]["a"] = Shrinking(1)
     assert csv.dumps(records) == "a\ns\n"
+
+
+def _spelled_anew(text):
+    """An equal str that is not the same object."""
+    return "".join(list(text))
+
+
+@pytest.mark.parametrize(
+    "second",
+    [
+        {"a": 2, "b": "y", "c": 2.5},  # the first record's order and key objects
+        {"c": 2.5, "b": "y", "a": 2},  # another order
+        {_spelled_anew("a"): 2, _spelled_anew("b"): "y", _spelled_anew("c"): 2.5},  # equal keys, other objects
+        {"a": 2, _spelled_anew("b"): "y", "c": 2.5},  # one key object differs midway
+    ],
+)
+def test_records_are_written_in_header_order_whatever_their_keys(second):
+    assert csv.dumps([{"a": 1, "b": "x", "c": 0.5}, second]) == "a,b,c\n1,x,0.5\n2,y,2.5\n"
+
+
+def test_a_record_changed_by_a_value_is_read_as_it_now_stands():
+    record = {"a": None, "b": 1, "c": 2}
+
+    class Changing(int):
+        def __str__(self):
+            record["c"] = "changed"
+            return "m"
+
+    class Deleting(int):
+        def __str__(self):
+            del record["b"]
+            return "m"
+
+    record["a"] = Changing(0)
+    assert csv.dumps([{"a": 1, "b": 1, "c": 1}, record]) == "a,b,c\n1,1,1\nm,1,changed\n"
+    record["a"] = Deleting(0)
+    with pytest.raises(ValueError, match="^record 2 is missing column b$"):
+        csv.dumps([{"a": 1, "b": 1, "c": 1}, record])
 
 
 # ---------------------------------------------------------------- line writers

@@ -9,8 +9,6 @@ with libyaml alone. Its verdict per text is "fast" (the fast scanner read it),
 "bail" (it left the text to libyaml) or "mismatch: ..." (a fault).
 """
 
-import filecmp
-import functools
 import pathlib
 import random
 import re
@@ -21,29 +19,20 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-import tabrix._native
 from tabrix._native import yaml
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 BENCH = ROOT / "bench"
 
 
-@functools.cache
 def driver_path():
     """The driver of the build that made the imported module."""
-    native = pathlib.Path(tabrix._native.__file__).resolve()
-    builds = []
-    if native.parent.name == "src":  # a meson build whose module is linked in place
-        builds.append(native.parent.parent)
-    for build in sorted((ROOT / "build").glob("*/*")):  # a pip install copies the module
-        built = build / "src" / native.name
-        if built.is_file() and filecmp.cmp(built, native, shallow=False):
-            builds.append(build)
-    for build in builds:
-        driver = build / "tests" / "native" / "yaml_fast_check"
-        if driver.is_file():
-            return driver
-    return None
+    sys.path.insert(0, str(BENCH))
+    try:
+        from harness import native_tool
+    finally:
+        sys.path.remove(str(BENCH))
+    return native_tool("tests/native/yaml_fast_check")
 
 
 def verdicts(texts):

@@ -162,15 +162,29 @@ PyObject* cell_to_python(std::string_view cell, CellKind kind) {
     return str_from_utf8(cell);
 }
 
-// One str key per column, made once and shared by every record built from it.
-Outcome<std::vector<Ref>> column_keys(const csv::Header& header) {
+// One str key per column, made once and shared by every record built from
+// it, and a blank record mapping each key to None. A record starts as a copy
+// of the blank one: the copy clones its finished hash table in one go, where
+// inserting the keys one by one would grow and rehash the table of every
+// record wider than a few columns.
+struct ColumnKeys {
     std::vector<Ref> keys;
-    keys.reserve(header.size());
+    Ref blank;
+
+    PyObject* new_record() const { return PyDict_Copy(blank.get()); }
+};
+
+Outcome<ColumnKeys> column_keys(const csv::Header& header) {
+    ColumnKeys columns{{}, Ref(PyDict_New())};
+    if (!columns.blank) return Outcome<ColumnKeys>::failed();
+    columns.keys.reserve(header.size());
     for (const std::string& name : header) {
-        keys.emplace_back(str_from_utf8(name));
-        if (!keys.back()) return Outcome<std::vector<Ref>>::failed();
+        columns.keys.emplace_back(str_from_utf8(name));
+        if (!columns.keys.back() || PyDict_SetItem(columns.blank.get(), columns.keys.back().get(), Py_None) < 0) {
+            return Outcome<ColumnKeys>::failed();
+        }
     }
-    return keys;
+    return columns;
 }
 
 // ---------------------------------------------------------------- writing
@@ -274,9 +288,24 @@ void write_header_line(OutBuffer& out, const std::vector<std::string>& names) {
     out.push('\n');
 }
 
+// Whether writing `value` runs no Python code: None, a bool, an exact str,
+// int or float.
+inline bool written_without_code(PyObject* value) {
+    PyTypeObject* type = Py_TYPE(value);
+    return value == Py_None || type == &PyBool_Type || type == &PyUnicode_Type || type == &PyLong_Type ||
+           type == &PyFloat_Type;
+}
+
 // The fields of one record in column order, then LF: the record must be a
 // dict holding exactly the columns. `declared_by` names the source of the
 // columns in the key-count message.
+//
+// Records are usually built with the columns in header order and the very
+// key objects of the first record, so the walk first reads the entries in
+// their own order while each key is the column's key object, which costs far
+// less than a lookup per cell. From the first entry that is not (or after a
+// value whose str() ran Python code, which may change the record) it looks
+// the remaining columns up.
 template <char Delimiter>
 Outcome<bool> write_record(OutBuffer& out, bool& ascii, PyObject* record, std::uint64_t number,
                            const std::vector<Ref>& keys, const std::vector<std::string>& names,
@@ -284,7 +313,23 @@ Outcome<bool> write_record(OutBuffer& out, bool& ascii, PyObject* record, std::u
     if (!PyDict_Check(record)) return record_error(number, " is not a mapping");
     const Py_ssize_t size = PyDict_GET_SIZE(record);
     if (static_cast<std::size_t>(size) != keys.size()) return key_count_error(number, size, keys.size(), declared_by);
-    for (std::size_t c = 0; c < keys.size(); ++c) {
+    std::size_t c = 0;
+    {
+        CriticalSection lock(record);
+        Py_ssize_t position = 0;
+        PyObject* key;
+        PyObject* raw;
+        while (c < keys.size() && PyDict_Next(record, &position, &key, &raw) && key == keys[c].get()) {
+            if (c > 0) out.push(Delimiter);
+            const bool plain = written_without_code(raw);
+            const Ref value = Ref::borrow(raw);
+            const CellStatus status = write_value<Delimiter>(out, raw, ascii);
+            if (status != CellStatus::Written) [[unlikely]] return cell_failure(status, number, names[c]);
+            ++c;
+            if (!plain) break;
+        }
+    }
+    for (; c < keys.size(); ++c) {
         if (c > 0) out.push(Delimiter);
         PyObject* raw;
         const int found = PyDict_GetItemRef(record, keys[c].get(), &raw);
@@ -301,12 +346,12 @@ Outcome<bool> write_record(OutBuffer& out, bool& ascii, PyObject* record, std::u
 // ---------------------------------------------------------------- CsvStream
 
 struct StreamState {
-    StreamState(csv::CsvReader&& reader_, csv::Header&& header_, std::vector<Ref>&& keys_)
-        : reader(std::move(reader_)), header(std::move(header_)), keys(std::move(keys_)) {}
+    StreamState(csv::CsvReader&& reader_, csv::Header&& header_, ColumnKeys&& columns_)
+        : reader(std::move(reader_)), header(std::move(header_)), columns(std::move(columns_)) {}
 
     csv::CsvReader reader;    // owns the byte copy or the open file
     csv::Header header;
-    std::vector<Ref> keys;    // one str per column, shared by every record
+    ColumnKeys columns;       // one str per column, shared by every record
     csv::RecordBuffer record;  // the record being typed
     std::uint64_t rows = 0;   // records handed out, good or failed
 };
@@ -393,12 +438,13 @@ PyObject* next_record(StreamState& state) {
         PendingError(csv::row_length_error(row, state.record.field_count(), columns)).raise();
         return nullptr;
     }
-    Ref dict(PyDict_New());
+    Ref dict(state.columns.new_record());
     if (!dict) return nullptr;
     for (std::size_t c = 0; c < columns; ++c) {
         const std::string_view cell = state.record.field(c);
-        Ref value(cell.empty() ? Py_NewRef(Py_None) : cell_to_python(cell, csv::classify_cell(cell)));
-        if (!value || PyDict_SetItem(dict.get(), state.keys[c].get(), value.get()) < 0) return nullptr;
+        if (cell.empty()) continue;  // None already
+        Ref value(cell_to_python(cell, csv::classify_cell(cell)));
+        if (!value || PyDict_SetItem(dict.get(), state.columns.keys[c].get(), value.get()) < 0) return nullptr;
     }
     return dict.release();
 }
@@ -455,11 +501,11 @@ PyResult make_stream(char delimiter, std::unique_ptr<csv::ByteSource> source) {
     csv::CsvReader reader(delimiter, std::move(source));
     Result<csv::Header> header = csv::read_header(reader);
     if (!header) return std::move(header).error();
-    Outcome<std::vector<Ref>> keys = column_keys(*header);
-    if (!keys) return std::move(keys).error();
+    Outcome<ColumnKeys> columns = column_keys(*header);
+    if (!columns) return std::move(columns).error();
     auto* type = reinterpret_cast<PyTypeObject*>(csv_stream_type());
     if (type == nullptr) return PyResult::failed();
-    auto state = std::make_unique<StreamState>(std::move(reader), std::move(header).value(), std::move(keys).value());
+    auto state = std::make_unique<StreamState>(std::move(reader), std::move(header).value(), std::move(columns).value());
     PyObject* object = type->tp_alloc(type, 0);
     if (object == nullptr) return PyResult::failed();
     CsvStreamObject* stream = as_stream(object);
@@ -481,19 +527,20 @@ struct Codec {
         if (!read) return std::move(read).error();
         const csv::Document& document = *read;
 
-        Outcome<std::vector<Ref>> keys = column_keys(document.header);
+        Outcome<ColumnKeys> keys = column_keys(document.header);
         if (!keys) return std::move(keys).error();
         const std::size_t columns = document.header.size();
         const CellKind* kinds = document.kinds.data();
         Ref list(PyList_New(static_cast<Py_ssize_t>(document.records)));
         if (!list) return PyResult::failed();
         for (std::size_t r = 0; r < document.records; ++r) {
-            Ref dict(PyDict_New());
+            Ref dict(keys->new_record());
             if (!dict) return PyResult::failed();
             for (std::size_t c = 0; c < columns; ++c) {
                 const std::string_view cell = document.cell(r, c);
-                Ref value(cell.empty() ? Py_NewRef(Py_None) : cell_to_python(cell, kinds[c]));
-                if (!value || PyDict_SetItem(dict.get(), (*keys)[c].get(), value.get()) < 0) {
+                if (cell.empty()) continue;  // None already
+                Ref value(cell_to_python(cell, kinds[c]));
+                if (!value || PyDict_SetItem(dict.get(), keys->keys[c].get(), value.get()) < 0) {
                     return PyResult::failed();
                 }
             }

@@ -22,6 +22,7 @@ void write_float_repr(OutBuffer& out, double value) {
         else out.append("0.0", 3);
         return;
     }
+    if (write_few_decimals(out, value)) return;
     const ShortestDigits d = shortest_digits(value);
     // Room for the sign, 17 digits, the point, and either up to 16 padding
     // zeros (positional) or "e-308".

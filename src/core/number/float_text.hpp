@@ -32,6 +32,13 @@ struct ShortestDigits {
 // Shortest round-trip digits of a finite, non-zero double.
 ShortestDigits shortest_digits(double value) noexcept;
 
+// Writes a finite value from 1e-4 up to 1e15 whose shortest digits have few
+// decimals ("123.45", "-0.001", "120.0"), in the positional form the shortest
+// notation and Python's repr share there, and returns true; returns false,
+// writing nothing, for any other value. The writers try it first: it skips
+// the general digit search for most configuration floats.
+bool write_few_decimals(OutBuffer& out, double value);
+
 void write_float_shortest(OutBuffer& out, double value);
 void write_float_positional(OutBuffer& out, double value);
 
