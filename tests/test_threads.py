@@ -173,3 +173,50 @@ def test_one_stream_shared_by_eight_threads(tmp_path, source):
     assert sum(len(part) > 0 for part in seen) > 1
     with pytest.raises(StopIteration):
         next(stream)
+
+
+# ---------------------------------------------------------------- turns at building objects
+
+LOADERS = {
+    "yaml": (yaml.loads, YAML_DOC, "a: [1, x]"),
+    "toml": (toml.loads, TOML_DOC, "a = [1, 'x']"),
+    "jsonc": (jsonc.loads, JSONC_DOC, '{"a": [1, "x"]}'),
+    "ini": (ini.loads, INI_DOC, "[a]\nb = 1"),
+    "csv": (csv.loads, CSV_DOC, "a,b\n1,x"),
+}
+
+
+@pytest.mark.parametrize("name", sorted(LOADERS))
+def test_a_loader_called_by_a_finalizer_while_another_builds_its_objects(name):
+    # Collections run while the objects of a load are built (on interpreters
+    # that collect at allocation time); a finalizer that loads in turn must
+    # neither wait for the turn its own thread holds nor change the outer
+    # result. Waiting for it would cost a bounded wait per nested call, which
+    # the time limit catches.
+    import gc
+
+    loads, document, small = LOADERS[name]
+    expected, expected_small = loads(document), loads(small)
+    nested = []
+
+    class Cycle:
+        def __init__(self):
+            self.me = self
+
+        def __del__(self):
+            nested.append(loads(small))
+
+    thresholds = gc.get_threshold()
+    gc.set_threshold(50)
+    try:
+        start = time.monotonic()
+        for _ in range(5):
+            for _ in range(40):
+                Cycle()
+            assert loads(document) == expected
+        elapsed = time.monotonic() - start
+        gc.collect()
+    finally:
+        gc.set_threshold(*thresholds)
+    assert len(nested) == 200 and all(value == expected_small for value in nested)
+    assert elapsed < 3, f"{elapsed:.1f} s: nested loads waited"

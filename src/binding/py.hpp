@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <utility>
 
@@ -35,19 +36,76 @@ private:
     PyObject* object_ = nullptr;
 };
 
+// Loaders take turns at building Python objects, on an interpreter with a
+// GIL. Without turns, a thread whose parse ends while another one builds its
+// objects waits for the lock, and once the switch interval (5 ms) has passed
+// it makes the builder hand the lock over as soon as that returns to Python:
+// the builder cannot start its next parse before the waiter has built its
+// objects too, and the two threads fall into step, parsing together and
+// building one after the other. A thread that waits for the turn with the
+// lock released asks for no switch: the builder goes on into its next parse
+// and the waiter builds meanwhile, so that parsing and building overlap.
+//
+// The wait is bounded (after kWait the thread takes the lock the usual way),
+// and a thread already holding the turn (a loader called by a finalizer
+// while its own objects are built) does not wait for it. Free-threaded
+// builds build objects in parallel and take no turns.
+class ConversionTurn {
+public:
+    ConversionTurn() noexcept = default;
+    ConversionTurn(const ConversionTurn&) = delete;
+    ConversionTurn& operator=(const ConversionTurn&) = delete;
+    ~ConversionTurn() {
+        if (held_) {
+            holding() = false;
+            mutex().unlock();
+        }
+    }
+
+    // Waits for the turn; called with the interpreter lock released.
+    void take() noexcept {
+#ifndef Py_GIL_DISABLED
+        if (holding()) return;
+        try {
+            held_ = mutex().try_lock_for(kWait);
+        } catch (...) {
+            held_ = false;  // no turn: the lock is taken the usual way
+        }
+        if (held_) holding() = true;
+#endif
+    }
+
+private:
+    static constexpr std::chrono::milliseconds kWait{50};
+    static std::timed_mutex& mutex() noexcept {
+        static std::timed_mutex turn;
+        return turn;
+    }
+    static bool& holding() noexcept {
+        thread_local bool held = false;
+        return held;
+    }
+    bool held_ = false;
+};
+
 // Releases the interpreter lock for the life of the object (the thread is
 // detached from the interpreter) and takes it back at the end of the scope,
 // also when an exception unwinds through it. Nothing inside may touch a
-// Python object.
+// Python object. A loader passes its ConversionTurn, taken before the lock.
 class WithoutGil {
 public:
     WithoutGil() noexcept : state_(PyEval_SaveThread()) {}
-    ~WithoutGil() { PyEval_RestoreThread(state_); }
+    explicit WithoutGil(ConversionTurn& turn) noexcept : state_(PyEval_SaveThread()), turn_(&turn) {}
+    ~WithoutGil() {
+        if (turn_ != nullptr) turn_->take();
+        PyEval_RestoreThread(state_);
+    }
     WithoutGil(const WithoutGil&) = delete;
     WithoutGil& operator=(const WithoutGil&) = delete;
 
 private:
     PyThreadState* state_;
+    ConversionTurn* turn_ = nullptr;
 };
 
 // Holds the per-object lock of a container on free-threaded builds for the

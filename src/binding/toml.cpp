@@ -12,11 +12,13 @@ namespace tabrix::py {
 namespace {
 
 PyResult loads(PyObject*, Text data) {
-    // The tree keeps the copy: its strings point into it.
-    std::string source(data.utf8);
-    Result<ConfigTree> tree = [&source] {
-        WithoutGil released;
-        return toml::parse_toml(std::move(source));
+    ConversionTurn turn;
+    Result<ConfigTree> tree = [&] {
+        // The str is immutable and the caller keeps it alive: its UTF-8 is
+        // copied without the lock. The tree keeps the copy: its strings
+        // point into it.
+        WithoutGil released(turn);
+        return toml::parse_toml(std::string(data.utf8));
     }();
     if (!tree) return std::move(tree).error();
     return tree_to_python(*tree);
