@@ -184,3 +184,16 @@ def test_round_trip(value):
 def test_round_trip_of_any_string(text):
     assert yaml.loads(yaml.dumps(text)) == text
     assert yaml.loads(yaml.dumps({"k": [text]})) == {"k": [text]}
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.dictionaries(keys, values, max_size=6) | st.lists(values, max_size=6))
+def test_a_document_reads_the_same_with_an_alias_in_it(value):
+    # A document without aliases, tags, merge keys or repeated keys is copied
+    # into the tree node for node; an alias elsewhere in it sends the same
+    # nodes through the general conversion instead.
+    nested = "".join("  " + line + "\n" for line in yaml.dumps(value).splitlines())
+    plain = yaml.loads("c:\n" + nested)
+    general = yaml.loads("a: &x 1\nb: *x\nc:\n" + nested)
+    assert identical(plain["c"], value)
+    assert identical(general, {"a": 1, "b": 1, "c": value})

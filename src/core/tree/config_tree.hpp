@@ -135,6 +135,11 @@ public:
         push(make(Kind::Str, used) | (ascii ? Node::kAsciiFlag : 0)).text = used ? pending_ : "";
     }
 
+    // A container whose entry count and span (itself and every node under
+    // it) are known up front, for a converter that copies a finished
+    // pre-order array node by node. Not mixed with begin_/end_ calls.
+    void add_container(Kind kind, std::uint64_t count, std::uint64_t span) { push(make(kind, count)).span = span; }
+
     void begin_list() { open(Kind::List); }
     void end_list() { close(); }
     void begin_map() { open(Kind::Map); }

@@ -19,6 +19,11 @@
 //    it keeps the first key node of the entry, found in `first_keys`.
 //    These two flags are read only on the key positions of a mapping walk,
 //    never on a node reached through an alias.
+//  * A Sequence or Mapping holds its element or entry count in the length
+//    bits of its head.
+//  * A document with none of the above (no tag, alias, merge key or repeated
+//    key, no BadValue, only strings as keys) is `plain`: its array maps node
+//    for node onto the config tree.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +42,8 @@ enum class NodeKind : std::uint8_t {
     Float,
     String,
     BadValue,  // a value that cannot be determined ("!!int abc", an alias to an open node)
-    Sequence,  // payload: span
-    Mapping,   // payload: span
+    Sequence,  // payload: span; length bits: element count
+    Mapping,   // payload: span; length bits: entry count
     Tagged,    // payload: span (itself, its TagName and the tagged node)
     TagName,   // text: the tag of the Tagged node before it
     Alias,     // payload: index of the anchored node
@@ -78,6 +83,7 @@ static_assert(sizeof(DocNode) == 16);
 struct Document {
     std::vector<DocNode> nodes;
     std::string text;
+    bool plain = true;
     // Key node of an entry marked kKeyElsewhere -> the first key node it keeps.
     std::unordered_map<std::uint64_t, std::uint64_t> first_keys;
 

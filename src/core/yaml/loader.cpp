@@ -227,13 +227,16 @@ public:
         doc_.nodes.push_back(DocNode{DocNode::make(mapping ? NodeKind::Mapping : NodeKind::Sequence), {}});
         // Its anchor gets its node only at the end: an alias met before that
         // is a bad value.
-        frames_.push_back(Frame{node, slot, anchor, kNone, keys_.size(), mapping, {}});
+        frames_.push_back(Frame{node, slot, anchor, kNone, keys_.size(), 0, mapping, {}});
     }
 
     void end() {
         Frame& frame = frames_.back();
         const std::uint64_t size = doc_.nodes.size();
-        doc_.nodes[frame.node].span = size - frame.node;
+        DocNode& node = doc_.nodes[frame.node];
+        node.span = size - frame.node;
+        const std::uint64_t count = frame.mapping ? frame.children / 2 : frame.children;
+        node.head = (node.head & 0xFFFF) | (count << 16);
         if (frame.slot != frame.node) doc_.nodes[frame.slot].span = size - frame.slot;
         keys_.resize(frame.keys_begin);
         const std::uint64_t slot = frame.slot;
@@ -245,6 +248,7 @@ public:
     void alias(std::uint64_t anchor) {
         const std::uint64_t slot = doc_.nodes.size();
         const std::uint64_t target = anchor < anchors_.size() ? anchors_[anchor] : kNone;
+        doc_.plain = false;
         DocNode& node = doc_.nodes.emplace_back();
         if (target == kNone) {
             node.head = DocNode::make(NodeKind::BadValue);
@@ -269,6 +273,7 @@ private:
         std::uint64_t anchor;
         std::uint64_t pending;     // a mapping's key waiting for its value
         std::size_t keys_begin;    // this mapping's live keys in keys_
+        std::uint64_t children;    // nodes inserted, keys and values alike
         bool mapping;
         std::vector<std::uint64_t> table;  // key positions + 1 by hash, for large mappings
     };
@@ -301,11 +306,13 @@ private:
             case Scalar::Kind::Bad:
                 node.head = DocNode::make(NodeKind::BadValue);
                 node.integer = 0;
+                doc_.plain = false;
                 return;
         }
     }
 
     void push_tag(std::string_view tag, std::uint64_t span) {
+        doc_.plain = false;
         DocNode& wrapper = doc_.nodes.emplace_back();
         wrapper.head = DocNode::make(NodeKind::Tagged);
         wrapper.span = span;
@@ -326,6 +333,7 @@ private:
             return;
         }
         Frame& frame = frames_.back();
+        ++frame.children;
         if (!frame.mapping) return;
         if (frame.pending == kNone) {
             frame.pending = slot;
@@ -346,6 +354,7 @@ private:
         const std::uint64_t hash = hashed ? key_hash(doc_, key, seed_) : fingerprint(key);
         const std::size_t found = hashed ? find_hashed(frame, key, hash) : find_linear(frame, key, hash);
         if (found != kNotFound) {
+            doc_.plain = false;
             const std::uint64_t old = keys_[found].index;
             const std::uint64_t first = doc_.entry_key(old);
             doc_.nodes[old].set(DocNode::kDeadEntry);
@@ -366,8 +375,11 @@ private:
             rebuild(frame, 64);
         }
         const DocNode& resolved = doc_.nodes[doc_.resolve(key)];
-        if (resolved.kind() == NodeKind::String && doc_.str(resolved) == "<<") {
+        if (resolved.kind() != NodeKind::String) {
+            doc_.plain = false;
+        } else if (doc_.str(resolved) == "<<") {
             doc_.nodes[frame.node].set(DocNode::kMergeKey);
+            doc_.plain = false;
         }
     }
 

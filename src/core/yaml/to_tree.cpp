@@ -214,6 +214,29 @@ private:
     std::string scratch_;
 };
 
+// A plain document (see Document) node for node: its array is already the
+// tree's pre-order, with every count and span in place. The tree takes the
+// document's text, which its strings point into.
+ConfigTree copy_plain(Document& doc, std::uint64_t root, bool ascii) {
+    const std::uint64_t end = doc.next(root);
+    TreeBuilder out(end - root);
+    for (std::uint64_t i = root; i < end; ++i) {
+        const DocNode& node = doc.nodes[i];
+        switch (node.kind()) {
+            case NodeKind::Null: out.add_null(); break;
+            case NodeKind::Boolean: out.add_bool(node.boolean); break;
+            case NodeKind::Integer: out.add_int(node.integer); break;
+            case NodeKind::Float: out.add_float(node.real); break;
+            case NodeKind::String: out.add_str_view(doc.str(node), ascii); break;
+            case NodeKind::Sequence: out.add_container(Kind::List, node.size(), node.span); break;
+            case NodeKind::Mapping: out.add_container(Kind::Map, node.size(), node.span); break;
+            default: break;  // a plain document holds no other kind
+        }
+    }
+    out.keep_source(std::move(doc.text));
+    return out.finish();
+}
+
 }  // namespace
 
 Result<ConfigTree> to_config_tree(Document&& doc, std::uint64_t root, std::uint64_t budget) {
@@ -221,8 +244,11 @@ Result<ConfigTree> to_config_tree(Document&& doc, std::uint64_t root, std::uint6
     // must be on the heap before any pointer is taken, so that moving the
     // string into the tree does not move its characters.
     if (doc.text.capacity() < 32) doc.text.reserve(32);
+    const bool ascii = scan::is_ascii(doc.text.data(), doc.text.size());
+    // Nesting is bounded by the loader's depth limit, far below the tree's.
+    if (doc.plain && doc.next(root) - root <= budget) return copy_plain(doc, root, ascii);
     TreeBuilder out(std::min<std::size_t>(doc.nodes.size(), 2 * budget + 1));
-    Converter converter(doc, budget, scan::is_ascii(doc.text.data(), doc.text.size()));
+    Converter converter(doc, budget, ascii);
     if (!converter.convert(out, root, 0)) return std::move(converter.error);
     out.keep_source(std::move(doc.text));
     return out.finish();
