@@ -86,6 +86,7 @@ def cases() -> list[Case]:
             rounds=5,
             measured_ours=_parse_seconds(name.split(".")[0], documents),
             describe=_lock_bound,
+            in_chart=False,
         ))
         cases.append(Case(
             f"threads: {name} of {DOCUMENTS} docs ({megabytes:.0f} MB), 2 threads",

@@ -67,6 +67,7 @@ class Case:
     # Writes the target column from the measured row, for a target that
     # follows from the figures themselves.
     describe: Callable[[Row], str] | None = None
+    in_chart: bool = True  # false for a row that compares us with ourselves
 
 
 @dataclass
@@ -77,6 +78,7 @@ class Row:
     floor: float | None
     size_bytes: int
     target: str
+    in_chart: bool = True
 
     def cells(self) -> list[str]:
         mb_s = f"{self.size_bytes / self.ours / 1e6:.0f}" if self.size_bytes else "-"
@@ -112,7 +114,7 @@ def run(case: Case) -> Row:
     if case.measured_ours:
         times["\0ours"] = case.measured_ours()
     peers = {name: t for name, t in times.items() if not name.startswith("\0")}
-    row = Row(case.name, times["\0ours"], peers, times.get("\0floor"), case.size_bytes, case.target)
+    row = Row(case.name, times["\0ours"], peers, times.get("\0floor"), case.size_bytes, case.target, case.in_chart)
     if case.describe:
         row.target = case.describe(row)
     return row
