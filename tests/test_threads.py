@@ -5,6 +5,7 @@ failing only with its two borrow errors."""
 
 import builtins
 import math
+import os
 import random
 import threading
 import time
@@ -220,3 +221,35 @@ def test_a_loader_called_by_a_finalizer_while_another_builds_its_objects(name):
         gc.set_threshold(*thresholds)
     assert len(nested) == 200 and all(value == expected_small for value in nested)
     assert elapsed < 3, f"{elapsed:.1f} s: nested loads waited"
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork on this platform")
+def test_a_child_forked_while_another_thread_waits_to_build_objects_loads_at_once():
+    # A worker parses a large document while this thread sleeps, then takes
+    # its turn at building objects and waits for the interpreter lock, which
+    # this thread keeps (a long switch interval, a busy loop) until it forks.
+    # The child has no worker: it must not wait for a turn nobody can hand
+    # back (each small load would wait the turn's whole bound).
+    import sys
+
+    document = yaml.dumps({"k": [{"a": i, "b": [f"x{i}", "y"]} for i in range(150_000)]})
+    interval = sys.getswitchinterval()
+    thread = threading.Thread(target=yaml.loads, args=(document,))
+    try:
+        sys.setswitchinterval(10)
+        thread.start()
+        time.sleep(0.02)  # the worker gets into its parse
+        end = time.monotonic() + 1.0
+        while time.monotonic() < end:  # holds the lock while the parse ends
+            pass
+        pid = os.fork()
+        if pid == 0:  # the child: ten small loads, each far below the turn's wait
+            start = time.monotonic()
+            for _ in range(10):
+                yaml.loads("a: 1")
+            os._exit(0 if time.monotonic() - start < 0.25 else 1)
+    finally:
+        sys.setswitchinterval(interval)
+    thread.join()
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0, "the child waited for the turn"

@@ -4,7 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <utility>
+
+#ifndef _WIN32
+#include <pthread.h>
+#endif
 
 #include "binding/compat.hpp"
 
@@ -78,8 +83,20 @@ public:
 private:
     static constexpr std::chrono::milliseconds kWait{50};
     static std::timed_mutex& mutex() noexcept {
-        static std::timed_mutex turn;
-        return turn;
+        static std::timed_mutex* const turn = [] {
+            static std::timed_mutex first;
+#ifndef _WIN32
+            // A forked child has only the thread that forked: a turn another
+            // thread held would never come back. The child starts with the
+            // turn free, unless the forking thread holds it (and hands it
+            // back as usual).
+            pthread_atfork(nullptr, nullptr, [] {
+                if (!holding()) new (&first) std::timed_mutex();
+            });
+#endif
+            return &first;
+        }();
+        return *turn;
     }
     static bool& holding() noexcept {
         thread_local bool held = false;
