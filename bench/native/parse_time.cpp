@@ -6,8 +6,8 @@
 //   parse_time FORMAT ROUNDS FILE...
 //
 // FORMAT is yaml, toml, jsonc, ini, csv or tsv. For each file it prints one
-// line: the best of ROUNDS parses in seconds. Each round copies the text
-// first, as loads does.
+// line: the best of ROUNDS parses in seconds, each from the text as loads
+// gets it (the parsers that keep a copy of the text make it, as in loads).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -18,8 +18,6 @@ namespace {
 // ---------------------------------------------------------------- loads
 
 PyResult loads(PyObject*, Text data) {
-    // The call's copy of the text (its storage is reused by the thread's
-    // next call).
     ConversionTurn turn;
     Result<ini::IniSections> table = [&]() -> Result<ini::IniSections> {
         // The str is immutable and the caller keeps it alive: the parser
