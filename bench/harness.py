@@ -61,13 +61,9 @@ class Case:
     floor: Callable[[], Any] | None = None
     target: str = ""  # what is asked, printed beside the figures
     rounds: int = 7  # fewer for peers that take many seconds a call
-    # Seconds per call of ours measured outside this interpreter (a native
-    # tool), in place of timing `ours`.
-    measured_ours: Callable[[], float] | None = None
     # Writes the target column from the measured row, for a target that
     # follows from the figures themselves.
     describe: Callable[[Row], str] | None = None
-    in_chart: bool = True  # false for a row that compares us with ourselves
 
 
 @dataclass
@@ -78,7 +74,6 @@ class Row:
     floor: float | None
     size_bytes: int
     target: str
-    in_chart: bool = True
 
     def cells(self) -> list[str]:
         mb_s = f"{self.size_bytes / self.ours / 1e6:.0f}" if self.size_bytes else "-"
@@ -106,15 +101,11 @@ HEADERS = ["case", "ours", "MB/s", "of floor", "peers: time = how many times our
 
 def run(case: Case) -> Row:
     fns = {"\0ours": case.ours, **case.peers}
-    if case.measured_ours:
-        del fns["\0ours"]
     if case.floor:
         fns["\0floor"] = case.floor
     times = best_times(fns, rounds=case.rounds)
-    if case.measured_ours:
-        times["\0ours"] = case.measured_ours()
     peers = {name: t for name, t in times.items() if not name.startswith("\0")}
-    row = Row(case.name, times["\0ours"], peers, times.get("\0floor"), case.size_bytes, case.target, case.in_chart)
+    row = Row(case.name, times["\0ours"], peers, times.get("\0floor"), case.size_bytes, case.target)
     if case.describe:
         row.target = case.describe(row)
     return row

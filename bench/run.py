@@ -47,7 +47,7 @@ def chart(rows: list[Row], path: pathlib.Path) -> None:
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    compared = [r for r in rows if r.peers and r.in_chart]
+    compared = [r for r in rows if r.peers]
     floored = [r for r in rows if r.floor]
     fig, (left, right) = plt.subplots(1, 2, figsize=(14, 0.38 * max(len(compared), len(floored)) + 1.6),
                                       gridspec_kw={"width_ratios": [3, 2]})
