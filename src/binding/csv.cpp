@@ -519,12 +519,11 @@ PyResult make_stream(char delimiter, std::unique_ptr<csv::ByteSource> source) {
 template <char Delimiter>
 struct Codec {
     static PyResult loads(PyObject*, Text data) {
+        std::string text(data.utf8);
         ConversionTurn turn;
         Result<csv::Document> read = [&]() -> Result<csv::Document> {
-            // The str is immutable and the caller keeps it alive: its UTF-8
-            // is copied without the lock.
             WithoutGil released(turn);
-            return csv::read_document(std::string(data.utf8), Delimiter);
+            return csv::read_document(std::move(text), Delimiter);
         }();
         if (!read) return std::move(read).error();
         const csv::Document& document = *read;

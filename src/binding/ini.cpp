@@ -18,12 +18,14 @@ namespace {
 // ---------------------------------------------------------------- loads
 
 PyResult loads(PyObject*, Text data) {
+    // The call's copy of the text (its storage is reused by the thread's
+    // next call).
+    OutBuffer text(data.utf8.size());
+    text.append(data.utf8);
     ConversionTurn turn;
     Result<ini::IniSections> table = [&]() -> Result<ini::IniSections> {
-        // The str is immutable and the caller keeps it alive: the parser
-        // reads its UTF-8 without the lock.
         WithoutGil released(turn);
-        Result<ini::IniDocument> document = ini::parse_ini_document(data.utf8);
+        Result<ini::IniDocument> document = ini::parse_ini_document(text.view());
         if (!document) return std::move(document).error();
         return ini::ini_document_to_sections(std::move(*document));
     }();

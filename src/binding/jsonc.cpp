@@ -10,12 +10,11 @@ namespace tabrix::py {
 namespace {
 
 PyResult loads(PyObject*, Text data) {
+    jsonc::Source source(data.utf8);  // copied while the lock is held
     ConversionTurn turn;
     Result<ConfigTree> tree = [&] {
-        // The str is immutable and the caller keeps it alive: its UTF-8 is
-        // read (and copied) without the lock.
         WithoutGil released(turn);
-        return jsonc::parse(jsonc::Source(data.utf8));
+        return jsonc::parse(std::move(source));
     }();
     if (!tree) return std::move(tree).error();
     return tree_to_python(*tree);

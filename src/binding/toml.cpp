@@ -12,13 +12,12 @@ namespace tabrix::py {
 namespace {
 
 PyResult loads(PyObject*, Text data) {
+    // The tree keeps the copy: its strings point into it.
+    std::string source(data.utf8);
     ConversionTurn turn;
-    Result<ConfigTree> tree = [&] {
-        // The str is immutable and the caller keeps it alive: its UTF-8 is
-        // copied without the lock. The tree keeps the copy: its strings
-        // point into it.
+    Result<ConfigTree> tree = [&source, &turn] {
         WithoutGil released(turn);
-        return toml::parse_toml(std::string(data.utf8));
+        return toml::parse_toml(std::move(source));
     }();
     if (!tree) return std::move(tree).error();
     return tree_to_python(*tree);

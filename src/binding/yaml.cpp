@@ -13,13 +13,13 @@ namespace tabrix::py {
 namespace {
 
 PyResult loads(PyObject*, Text data) {
+    std::string buffer(data.utf8);  // private copy, read without the lock
     ConversionTurn turn;
     std::optional<Result<ConfigTree>> tree;
     {
-        // The str is immutable and the caller keeps it alive: the loader
-        // reads its UTF-8 without the lock (and copies what it keeps).
         WithoutGil unlocked(turn);
-        tree.emplace(yaml::load(data.utf8));
+        tree.emplace(yaml::load(buffer));
+        std::string().swap(buffer);
     }
     if (!*tree) return std::move(*tree).error();
     return tree_to_python(tree->value());
