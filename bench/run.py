@@ -19,6 +19,7 @@ import json
 import pathlib
 import subprocess
 import sys
+from typing import Any
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
@@ -41,6 +42,17 @@ def worker(module_name: str, filters: list[str]) -> int:
     return 0
 
 
+def _panel(axes: Any, names: list[str], values: list[float], color: str, label: str, text: str) -> None:
+    """One bar chart: a bar per case, its value written beside it, 1 marked."""
+    axes.barh(names, values, color=color)
+    axes.axvline(1, color="black", linewidth=0.8)
+    axes.set_xlabel(label)
+    for y, value in enumerate(values):
+        axes.text(value, y, " " + text.format(value), va="center", fontsize=8)
+    axes.invert_yaxis()
+    axes.tick_params(axis="y", labelsize=8)
+
+
 def chart(rows: list[Row], path: pathlib.Path) -> None:
     import matplotlib
 
@@ -51,25 +63,11 @@ def chart(rows: list[Row], path: pathlib.Path) -> None:
     floored = [r for r in rows if r.floor]
     fig, (left, right) = plt.subplots(1, 2, figsize=(14, 0.38 * max(len(compared), len(floored)) + 1.6),
                                       gridspec_kw={"width_ratios": [3, 2]})
-    names = [r.name for r in compared]
-    speedups = [max(r.peers.values()) / r.ours for r in compared]
-    left.barh(names, speedups, color="#3b7dd8")
+    _panel(left, [r.name for r in compared], [max(r.peers.values()) / r.ours for r in compared], "#3b7dd8",
+           "times faster than the slowest peer measured (log scale)", "{:.1f}x")
     left.set_xscale("log")
-    left.axvline(1, color="black", linewidth=0.8)
-    left.set_xlabel("times faster than the slowest peer measured (log scale)")
-    for y, value in enumerate(speedups):
-        left.text(value, y, f" {value:.1f}x", va="center", fontsize=8)
-    left.invert_yaxis()
-    left.tick_params(axis="y", labelsize=8)
-    fnames = [r.name for r in floored]
-    multiples = [r.ours / r.floor for r in floored if r.floor]
-    right.barh(fnames, multiples, color="#d8873b")
-    right.axvline(1, color="black", linewidth=0.8)
-    right.set_xlabel("our time / floor (marshal of the same value)")
-    for y, value in enumerate(multiples):
-        right.text(value, y, f" {value:.2f}x", va="center", fontsize=8)
-    right.invert_yaxis()
-    right.tick_params(axis="y", labelsize=8)
+    _panel(right, [r.name for r in floored], [r.ours / r.floor for r in floored if r.floor], "#d8873b",
+           "our time / floor (marshal of the same value)", "{:.2f}x")
     fig.suptitle("tabrix against its peers, one run")
     fig.tight_layout()
     fig.savefig(path, dpi=110)
