@@ -1,48 +1,56 @@
 # tabrix: the two commands for a fresh Debian machine are `make demo` and
 # `make test`. PYTHON=/path/to/python3.X builds and tests with another
-# interpreter (3.11 or newer).
-PYTHON ?= /usr/bin/python3
+# interpreter (CPython 3.11 or newer, free-threaded 3.14t included), each in a
+# virtual environment of its own with the build and test tools from PyPI.
+PYTHON ?= python3
 
-# Debian packages: to build, to test, to benchmark against the peers.
-BUILD_DEPS := g++ make pkg-config meson ninja-build python3-dev python3-venv python3-mesonpy \
-              libyaml-dev libutf8proc-dev
-TEST_DEPS  := python3-pytest python3-hypothesis python3-mypy
+# Debian packages, only for what PyPI does not give: the compiler, the C
+# libraries and what a Debian interpreter needs to make a virtual environment.
+BUILD_DEPS := g++ make pkg-config python3-dev python3-venv libyaml-dev libutf8proc-dev
 # clang with its runtime libraries (libFuzzer, sanitizers), for `make fuzz`.
 FUZZ_DEPS  := clang libclang-rt-dev
 BENCH_DEPS := python3-yaml python3-tomli python3-tomli-w python3-pandas python3-json5 python3-matplotlib
 
 RUN = $(shell scripts/build --where $(PYTHON))
 SANITIZED = $(shell scripts/build --where --sanitize $(PYTHON))
+# The suite runs with the GIL forced off on a free-threaded interpreter, so
+# that an import that turned it back on could not hide a race.
+GIL_FLAGS = $(shell $(PYTHON) -c 'import sysconfig; print("-X gil=0" if sysconfig.get_config_var("Py_GIL_DISABLED") else "")')
 # Seconds per fuzz target in `make fuzz`.
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build test sanitize fuzz demo bench deps clean
+.PHONY: all build test sanitize fuzz demo bench wheel deps clean
 
 all: build
 
 deps:
-	@scripts/install-deps $(BUILD_DEPS) $(TEST_DEPS)
-
-build:
 	@scripts/install-deps $(BUILD_DEPS)
+
+build: deps
 	@scripts/build $(PYTHON)
 
-test: deps
-	@scripts/build $(PYTHON)
-	@$(RUN) -c 'import pytest' 2>/dev/null || { echo "$(PYTHON) has no pytest: install it for that interpreter" >&2; exit 1; }
-	$(RUN) -m pytest -q tests
+test: build
+	$(RUN) $(GIL_FLAGS) -m pytest -q tests
 
 # The whole suite against an AddressSanitizer + UndefinedBehaviorSanitizer
 # build; any report aborts the run. --capture=sys leaves the sanitizers'
 # stderr on the terminal.
 sanitize: deps
 	@scripts/build --sanitize $(PYTHON)
-	$(SANITIZED) -m pytest -q --capture=sys tests
+	$(SANITIZED) $(GIL_FLAGS) -m pytest -q --capture=sys tests
 
-# Every libFuzzer target of fuzz/ for FUZZ_SECONDS each (two at a time).
+# Every libFuzzer target of fuzz/ for FUZZ_SECONDS each (two at a time);
+# meson and ninja come from the default interpreter's environment.
 fuzz:
 	@scripts/install-deps $(BUILD_DEPS) $(FUZZ_DEPS)
-	@scripts/fuzz $(FUZZ_SECONDS)
+	@PATH="$$(scripts/build --venv)/bin:$$PATH" scripts/fuzz $(FUZZ_SECONDS)
+
+# A wheel and an sdist for PYTHON in dist/, built as pip builds them (build
+# isolation, meson-python from PyPI), the wheel repaired by auditwheel into a
+# manylinux wheel that carries the shared libraries it needs, then installed
+# into a fresh virtual environment and imported.
+wheel: deps
+	@scripts/wheel $(PYTHON)
 
 demo: build
 	@$(RUN) examples/demo.py
@@ -52,4 +60,4 @@ bench: build
 	$(RUN) bench/run.py $(BENCH_ARGS)
 
 clean:
-	rm -rf build .venv .venv-* .mesonpy-native-file.ini
+	rm -rf build dist .venv .venv-* .mesonpy-native-file.ini

@@ -296,5 +296,7 @@ def test_lone_surrogate_data(module):
 
 
 def test_loads_rejects_bytes():
-    with pytest.raises(TypeError, match="^'bytes' object is not an instance of 'str'$"):
+    with pytest.raises(TypeError) as info:
         csv.loads(b"a\n1\n")
+    assert str(info.value) == "'bytes' object is not an instance of 'str'"
+    assert info.value.__notes__ == ["while processing 'data'"]

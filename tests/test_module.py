@@ -1,6 +1,10 @@
 """The module frame: submodules, registration order, function objects."""
 
 import importlib
+import os
+import subprocess
+import sys
+import sysconfig
 
 import pytest
 
@@ -72,3 +76,18 @@ def test_submodules_are_attributes_not_importable_modules():
 
     with pytest.raises(ModuleNotFoundError):
         importlib.import_module("tabrix._native.yaml")
+
+
+@pytest.mark.skipif(not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="a free-threaded interpreter only")
+def test_importing_keeps_the_gil_disabled_on_a_free_threaded_interpreter():
+    # A fresh interpreter with its own default: neither -X gil nor PYTHON_GIL,
+    # which would force the GIL off whatever the module declares. A module that
+    # did not declare itself safe would turn the GIL on with a RuntimeWarning.
+    env = {key: value for key, value in os.environ.items() if key != "PYTHON_GIL"}
+    code = ("import sys, tabrix, tabrix._native; from tabrix._native import csv; "
+            "list(csv.stream(b'a\\n1\\n')); print(sys._is_gil_enabled())")
+    done = subprocess.run([sys.executable, "-W", "error::RuntimeWarning", "-c", code],
+                          capture_output=True, text=True, env=env, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "False"
+    assert "GIL" not in done.stderr
