@@ -48,11 +48,19 @@ inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
 }
 
-// The compact JSON of a tree, for messages (non-finite floats read null).
+// The compact JSON of a tree, for messages (a NaN reads null).
 inline std::string show(const ConfigTree& tree) {
     tabrix::OutBuffer out;
-    tabrix::jsonc::write_json(out, tree);
+    (void)tabrix::jsonc::write_json(out, tree);
     return std::string(out.view());
+}
+
+// Whether a subtree holds a NaN.
+inline bool holds_nan(const Node* node) {
+    for (const Node *p = node, *stop = node->skip(); p < stop; ++p) {
+        if (p->kind() == Kind::Float && std::isnan(p->real)) return true;
+    }
+    return false;
 }
 
 // Containers on the deepest path from the root (0 for a scalar root).
@@ -76,7 +84,6 @@ inline std::size_t depth_of(const Node* node) {
 struct Equality {
     bool ordered_maps = true;     // entries in the same order (else matched by key)
     bool python_keys = false;     // a repeated key keeps its first position and its last value, as in a dict
-    bool non_finite_null = false; // a NaN or infinity on the left stands for a null on the right
 };
 
 // Whether two subtrees hold the same value. Floats compare bit for bit (so
@@ -84,7 +91,6 @@ struct Equality {
 inline bool same_value(const Node* a, const Node* b, const Equality& eq);
 
 inline bool same_scalar(const Node* a, const Node* b, const Equality& eq) {
-    if (a->kind() == Kind::Float && eq.non_finite_null && !std::isfinite(a->real)) return b->kind() == Kind::Null;
     if (a->kind() != b->kind()) return false;
     switch (a->kind()) {
         case Kind::Null: return true;

@@ -24,6 +24,7 @@ def files(tmp_path):
     (tmp_path / "c.yaml").write_text("base: &b {x: 1}\nderived:\n  <<: *b\n  host: ${HOST:-localhost}\nlist: [a, b]\n")
     (tmp_path / "bad.toml").write_text("a = 1\nb = = 2\n")
     (tmp_path / "t.csv").write_text("a,b\n1,x\n2,y\n")
+    (tmp_path / "f.yaml").write_text("empty: {}\nn: .nan\n")
     (tmp_path / "vars.env").write_text("# variables\nexport HOST=db.internal\nQUOTED=\"a b\"\n")
     return tmp_path
 
@@ -66,6 +67,8 @@ def test_convert_csv_to_tsv_and_back(files):
     (["convert", "-", "--to", "json"], "tabrix: name the format of standard input with --from\n"),
     (["convert", "c.yaml", "out.txt"], "tabrix: cannot tell the format of 'out.txt'"),
     (["convert", "t.csv", "--to", "toml"], "tabrix: cannot write toml: TOML document root must be a table\n"),
+    (["convert", "f.yaml", "--to", "json"], "tabrix: cannot write jsonc: nan has no json form\n"),
+    (["convert", "f.yaml", "out.ini"], "tabrix: cannot write ini: section empty has no options\n"),
     (["convert", "missing.yaml", "--to", "json"], "tabrix: missing.yaml: No such file or directory\n"),
     (["get", "c.yaml", "derived.nope"], "tabrix: no key 'nope' in derived\n"),
     (["get", "c.yaml", "list.5"], "tabrix: '5' is not an index of the list list (2 items)\n"),

@@ -37,8 +37,8 @@ class ListSub(list):
 @pytest.mark.parametrize(
     "value, csv_text, tsv_text",
     [
-        (None, "", ""),
-        ("", "", ""),
+        (None, '""', '""'),  # a lone empty field: quoted, or the reader skips the line
+        ("", '""', '""'),
         (True, "true", "true"),
         (False, "false", "false"),
         (0, "0", "0"),
@@ -105,10 +105,31 @@ def test_document_layout():
     assert csv.dumps([{"a,b": 1, 'q"': 2}]) == '"a,b","q"""\n1,2\n'
 
 
-def test_empty_single_column_is_an_empty_line():
-    text = csv.dumps([{"a": None}, {"a": ""}, {"a": 1}])
-    assert text == "a\n\n\n1\n"
-    assert csv.loads(text) == [{"a": 1}]  # the reader skips the blank lines
+@pytest.mark.parametrize(
+    "records, text",
+    [
+        # A lone empty field would be an empty line, which the reader skips:
+        # written as an empty quoted field.
+        ([{"a": None}, {"a": ""}, {"a": 1}], 'a\n""\n""\n1\n'),
+        ([{"": 0}], '""\n0\n'),
+        ([{"": None}], '""\n""\n'),
+        # A byte-order mark opening the text is dropped by the reader: the
+        # first name that starts with one is quoted.
+        ([{"\ufeffa": 1}], '"\ufeffa"\n1\n'),
+        ([{"\ufeff": 1, "b": 2}], '"\ufeff",b\n1,2\n'),
+        ([{"b": "\ufeff", "\ufeffc": "\ufeff"}], "b,\ufeffc\n\ufeff,\ufeff\n"),
+        # Empty fields beside others are written as nothing.
+        ([{"": None, "b": ""}], ",b\n,\n"),
+    ],
+)
+def test_fields_the_reader_would_lose_are_quoted(records, text):
+    for module, delimiter in ((csv, ","), (tsv, "\t")):
+        expected = text.replace(",", delimiter)
+        assert module.dumps(records) == expected
+        header = list(records[0])
+        lines = [module.dumps_header(header)] + [module.dumps_row(header, n, r) for n, r in enumerate(records, 1)]
+        assert "".join(lines) == expected
+        assert module.loads(expected) == [{k: (None if v == "" else v) for k, v in r.items()} for r in records]
 
 
 def test_subclasses_are_read_through_their_own_storage():

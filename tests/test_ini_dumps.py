@@ -64,12 +64,9 @@ def value_text(value):
     "obj, text",
     [
         ({}, ""),
-        ({"s": {}}, "[s]\n\n"),
         ({"s": {"a": 1, "b": True}}, "[s]\na = 1\nb = true\n\n"),
-        ({"one": {"a": "x"}, "two": {}, "three": {"b": "y", "c": "z"}},
-         "[one]\na = x\n\n[two]\n\n[three]\nb = y\nc = z\n\n"),
-        ({" name ": {"k ;#=:": " 'v' \"w\" ; # = :"}}, "[ name ]\nk ;#=: =  \\'v' \"w\" ; # = :\n\n"),
-        ({"a\nb\\c": {"d\ne\\f": "g"}}, "[a\nb\\c]\nd\ne\\f = g\n\n"),
+        ({"one": {"a": "x"}, "three": {"b": "y", "c": "z"}}, "[one]\na = x\n\n[three]\nb = y\nc = z\n\n"),
+        ({"na me": {"k ;#": "'v' \"w\" ; # = :"}}, "[na me]\nk ;# = \\'v' \"w\" ; # = :\n\n"),
         ({"\u00e9": {"\U0001F600": "caf\u00e9"}}, "[\u00e9]\n\U0001F600 = caf\u00e9\n\n"),
         (DictSub(s=DictSub(k=StrSub("v"))), "[s]\nk = v\n\n"),
     ],
@@ -91,13 +88,20 @@ def test_layout(obj, text):
         (math.nan, "NaN"), (-math.nan, "NaN"), (math.inf, "inf"), (-math.inf, "-inf"),
         (FloatSub(1.5), "1.5"), (Real(), "2.5"),
         ("", ""), ("plain text", "plain text"), (StrSub("sub"), "sub"),
-        ("a\\b", "a\\\\b"), ("a\nb", "a\\nb"), ("\\\n\\", "\\\\\\n\\\\"), ("a\rb", "a\\rb"), ("\t\0", "\t\0"),
-        ("'quoted' ", "\\'quoted' "), ('"a" b', '\\"a" b'), ("  'x", "  \\'x"), ("\u3000\"x", "\u3000\\\"x"),
+        ("a\\b", "a\\\\b"), ("a\nb", "a\\nb"), ("\\\n\\", "\\\\\\n\\\\"), ("a\rb", "a\\rb"), ("a\t\0", "a\t\0"),
+        ("'quoted'", "\\'quoted'"), ('"a" b', '\\"a" b'),
         ("x 'y'", "x 'y'"), ("x \"", "x \""), ("\u00e9\U0001F600", "\u00e9\U0001F600"),
+        # White space at either end, which a plain value loses: quoted, with
+        # backslash, quote, line feed and carriage return escaped.
+        ("  x", '"  x"'), ("x  ", '"x  "'), ("\t", '"\t"'), ("\u3000", '"\u3000"'), ("\t\0", '"\t\0"'),
+        ("'quoted' ", "\"'quoted' \""), ("  'x", "\"  'x\""), ("\u3000\"x", '"\u3000\\"x"'),
+        (" a\\b\"c\nd\re ", '" a\\\\b\\"c\\nd\\re "'), ("\n", '"\\n"'), ("x\r", '"x\\r"'), ("\x85", '"\x85"'),
     ],
 )
 def test_value_text(value, text):
     assert value_text(value) == text
+    if type(value) is str:
+        assert ini.loads(ini.dumps({"s": {"k": value, "next": "intact"}})) == {"s": {"k": value, "next": "intact"}}
 
 
 @pytest.mark.skipif(numpy is None, reason="numpy is not installed")
@@ -172,6 +176,49 @@ def test_type_errors(obj, message):
     assert raised.value.__context__ is None
 
 
+@pytest.mark.parametrize(
+    "section, option, header, line",
+    [
+        # Escaped where the reader would read syntax: "]" in a section name;
+        # "=" and ":" in an option name, and a first "[", ";" or "#"; a
+        # backslash, line feed or carriage return in either.
+        ("t]x", "a=b:c", "[t\\]x]", "a\\=b\\:c"),
+        ("[a", "[z", "[[a]", "\\[z"),
+        ("s;", ";x", "[s;]", "\\;x"),
+        ("#s", "#y", "[#s]", "\\#y"),
+        ("a\nb\\c", "d\ne\\f\rg", "[a\\nb\\\\c]", "d\\ne\\\\f\\rg"),
+        ("", "x;#[]\"'", "[]", "x;#[]\"'"),
+        ("\ufeffs", "\ufeffk", "[\ufeffs]", "\ufeffk"),
+        ("a b", "c\td", "[a b]", "c\td"),
+    ],
+)
+def test_names_are_escaped_and_read_back(section, option, header, line):
+    document = {section: {option: "v", "next": "intact"}}
+    assert ini.dumps(document) == f"{header}\n{line} = v\nnext = intact\n\n"
+    assert ini.loads(ini.dumps(document)) == document
+
+
+@pytest.mark.parametrize(
+    "obj, message",
+    [
+        # What the reader would trim, drop or reject: refused, naming the place.
+        ({"s": {}}, "section s has no options"),
+        ({"a": {"k": "v"}, "b": {}}, "section b has no options"),
+        ({" s": {"k": "v"}}, "section name  s starts or ends with white space"),
+        ({"s\u3000": {"k": "v"}}, "section name s\u3000 starts or ends with white space"),
+        ({"s\n": {}}, "section name s\n starts or ends with white space"),
+        ({"s": {"": "v"}}, "section s has an empty option name"),
+        ({"s": {"  x": ""}}, "option name   x in section s starts or ends with white space"),
+        ({"s": {"k": "v", "x\t": "v"}}, "option name x\t in section s starts or ends with white space"),
+        ({"s": {"\x85": 1}}, "option name \x85 in section s starts or ends with white space"),
+    ],
+)
+def test_refusals(obj, message):
+    with pytest.raises(ValueError) as raised:
+        ini.dumps(obj)
+    assert str(raised.value) == message
+
+
 class Grows:
     def __init__(self, target):
         self.target = target
@@ -215,16 +262,14 @@ def test_escaped_values_read_back():
 def test_values_that_would_disturb_the_next_option_read_back(value):
     document = {"s": {"k": value, "next": "intact"}, "t": {"u": "'"}}
     loaded = ini.loads(ini.dumps(document))
-    # Blanks at either end are the reader's to trim; nothing else changes.
-    assert loaded == {"s": {"k": value.strip(), "next": "intact"}, "t": {"u": "'"}}
+    assert loaded == document
 
 
 # Names: no escapes, no brackets, separators or comment signs, no blanks at
-# either end (the reader trims them). Values: no blanks at either end (the
-# reader trims them too).
+# either end (ini.dumps refuses them). Values: any text.
 NAME_ALPHABET = st.characters(blacklist_characters="[]=:;#\\\r\n", blacklist_categories=("Cs", "Cc"))
 NAMES = st.text(NAME_ALPHABET, min_size=1, max_size=12).filter(lambda s: s == s.strip())
-VALUES = st.text(st.characters(blacklist_categories=("Cs",)), max_size=30).filter(lambda s: s == s.strip())
+VALUES = st.text(st.characters(blacklist_categories=("Cs",)), max_size=30)
 DOCUMENTS = st.dictionaries(NAMES, st.dictionaries(NAMES, VALUES, min_size=1, max_size=6), max_size=6)
 
 

@@ -119,7 +119,7 @@ JSONC_DOC = ("// settings\n{\n  name: 'x', /* c */ hex: 0xFF, plus: +1, trailing
 INI_DOC = "[main]\nname = x\npath = \"a b\"\n" + "".join(f"[s{i}]\nk{i} = v\\n{i}\n" for i in range(200))
 CSV_DOC = "id,name,ratio,flag,big\n" + "".join(f"{i},n{i},{i}.5,true,{10 ** 20 + i}\n" for i in range(N))
 CSV_BYTES = CSV_DOC.encode()
-VALUE = {"name": "é", "n": 1, "big": 10 ** 30, "f": 0.1, "nan": float("nan"), "t": (1, None, True),
+VALUE = {"name": "é", "n": 1, "big": 2 ** 62, "f": 0.1, "inf": float("inf"), "t": (1, None, True),
          "items": [{"id": i, "s": f"s{i}"} for i in range(200)]}
 TOML_VALUE = {"name": "é", "n": 1, "f": 0.1, "table": {"a": [1, 2]}, "items": [{"id": i} for i in range(200)]}
 INI_VALUE = {f"s{i}": {"a": "x\ny", "b": i, "c": 0.5, "d": True} for i in range(200)}
@@ -187,6 +187,7 @@ CASES = [
     ("yaml.dumps late type", lambda: yaml.dumps(LATE_BAD_VALUE), TypeError),
     ("yaml.dumps cycle", lambda: yaml.dumps(self_referencing()), RecursionError),
     ("yaml.dumps key", lambda: yaml.dumps([{"a": 1}] * 100 + [{1: 2}]), TypeError),
+    ("yaml.dumps big", lambda: yaml.dumps([{"a": 1}] * 100 + [10 ** 30]), ValueError),
     ("toml.loads", lambda: toml.loads(TOML_DOC), None),
     ("toml.loads syntax", lambda: toml.loads(TOML_DOC + "x = [1,\n"), ValueError),
     ("toml.loads duplicate", lambda: toml.loads(TOML_DOC + "[server]\n"), ValueError),
@@ -200,11 +201,13 @@ CASES = [
     ("jsonc.loads late int", lambda: jsonc.loads(LATE_BAD_INT), ValueError),
     ("jsonc.dumps", lambda: jsonc.dumps(VALUE), None),
     ("jsonc.dumps late type", lambda: jsonc.dumps(LATE_BAD_VALUE), TypeError),
+    ("jsonc.dumps nan", lambda: jsonc.dumps([{"a": 1}] * 100 + [float("nan")]), ValueError),
     ("ini.loads", lambda: ini.loads(INI_DOC), None),
     ("ini.loads syntax", lambda: ini.loads(INI_DOC + "\n[unclosed"), ValueError),
     ("ini.loads outside", lambda: ini.loads("k = v\n" + INI_DOC), ValueError),
     ("ini.dumps", lambda: ini.dumps(INI_VALUE), None),
     ("ini.dumps late value", lambda: ini.dumps({**INI_VALUE, "z": {"a": [1]}}), TypeError),
+    ("ini.dumps late name", lambda: ini.dumps({**INI_VALUE, "z": {"a ": "1"}}), ValueError),
     ("ini.dumps changed", lambda: ini.dumps(shrinking_section()), PanicException),
     ("csv.loads", lambda: csv.loads(CSV_DOC), None),
     ("csv.loads late row", lambda: csv.loads(LATE_BAD_CSV), ValueError),

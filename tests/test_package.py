@@ -107,7 +107,10 @@ def test_dump_writes_atomically_and_keeps_mode(tmp_path):
 
 @pytest.mark.parametrize(
     "name, value, error",
-    [("out.toml", [1, 2], ValueError), ("out.json", {"a": b"x"}, TypeError), ("out.toml", {"a": None}, ValueError)],
+    [("out.toml", [1, 2], ValueError), ("out.json", {"a": b"x"}, TypeError), ("out.toml", {"a": None}, ValueError),
+     # Values that would read back different are refused too.
+     ("out.json", [float("nan")], ValueError), ("out.yaml", {"n": 2**64}, ValueError),
+     ("out.ini", {"s": {" k": "v"}}, ValueError), ("out.ini", {"s": {}}, ValueError)],
 )
 def test_failed_dump_leaves_the_old_file_intact(tmp_path, name, value, error):
     path = tmp_path / name

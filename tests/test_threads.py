@@ -24,7 +24,7 @@ JSONC_DOC = "// many\n[" + ",".join(f"{{id: {i}, 'name': \"é{i}\", hex: 0x{i:x}
                                     for i in range(1000)) + "]"
 INI_DOC = "".join(f"[s{i}]\nname = n{i}\npath = \"a b {i}\"\nmulti = x\\ny\n" for i in range(500))
 CSV_DOC = "id,name,ratio,flag,big\n" + "".join(f"{i},n{i},{i}.5,{i % 2 == 0},{10 ** 20 + i}\n" for i in range(2000))
-VALUE = {"s": "é", "n": [1, 2.5, None, True, 10 ** 30], "nan": math.nan,
+VALUE = {"s": "é", "n": [1, 2.5, None, True, 2 ** 62], "inf": math.inf,
          "items": [{"id": i, "name": f"n{i}", "f": i / 7} for i in range(500)]}
 TOML_VALUE = {"t": {"a": [1, 2]}, "items": [{"id": i, "name": f"n{i}", "f": i / 7} for i in range(500)]}
 INI_VALUE = {f"s{i}": {"a": f"x\ny{i}", "b": i, "c": i / 3, "d": i % 2 == 0} for i in range(300)}

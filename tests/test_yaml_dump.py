@@ -27,8 +27,8 @@ def lines(*parts):
          lines("a:", "  b:", "    c:", "    - 1", "    - d:", "      - 2", "      - 3")),
         ([[{"a": 1, "b": [[2]]}]], lines("- - a: 1", "    b:", "    - - 2")),
         ([], "[]\n"), ({}, "{}\n"), ({"a": []}, "a: []\n"), ({"a": {}}, "a: {}\n"), ([[], {}], lines("- []", "- {}")),
-        (None, "null\n"), (True, "true\n"), (False, "false\n"), (5, "5\n"), (-7, "-7\n"), (2**70, "1180591620717411303424\n"),
-        (-(2**64), "-18446744073709551616\n"), ("x", "x\n"), ((1, (2,)), lines("- 1", "- - 2")),
+        (None, "null\n"), (True, "true\n"), (False, "false\n"), (5, "5\n"), (-7, "-7\n"), ("x", "x\n"),
+        ((1, (2,)), lines("- 1", "- - 2")),
         ({"1": 1}, '"1": 1\n'), ({"": 0}, '"": 0\n'),
     ],
 )
@@ -143,8 +143,28 @@ def test_dumps_rejects_what_a_config_tree_cannot_hold():
         yaml.dumps({1: 2})
 
 
-def test_big_integers_read_back_as_floats():
-    assert yaml.loads(yaml.dumps(2**64)) == float(2**64)
+@pytest.mark.parametrize(
+    "value, message",
+    [
+        # Decimal integers beyond 64 bits read back as floats.
+        (2**64, "integer 18446744073709551616 is beyond 64 bits, which yaml reads back as a float"),
+        ([1, {"a": -(2**70)}], "integer -1180591620717411303424 is beyond 64 bits, which yaml reads back as a float"),
+        # The list or mapping of a "<<" key, quoted or not, is merged into
+        # the mapping that holds it.
+        ({"<<": {"a": 1}}, "key << holds a list or mapping, which yaml reads back as a merge"),
+        ([{"x": {"<<": []}}], "key << holds a list or mapping, which yaml reads back as a merge"),
+        ({"<<": [{}], "n": 2**64}, "key << holds a list or mapping, which yaml reads back as a merge"),
+    ],
+)
+def test_refusals(value, message):
+    with pytest.raises(ValueError) as raised:
+        yaml.dumps(value)
+    assert str(raised.value) == message
+
+
+@pytest.mark.parametrize("value", [{"<<": 1}, {"<<": "x"}, {"<<": None}, {"a": {"<<": 2**63 - 1}}])
+def test_a_scalar_under_the_merge_key_reads_back(value):
+    assert yaml.loads(yaml.dumps(value)) == value
 
 
 # ------------------------------------------------------------ round trips

@@ -279,11 +279,20 @@ CellStatus write_value(OutBuffer& out, PyObject* value, bool& ascii) {
     return PendingError(ErrorKind::Type, std::move(message));
 }
 
+// The header line. Two names are quoted whatever they hold: a first name
+// that starts with U+FEFF (the reader drops byte-order marks at the start of
+// the text), and the empty name of a one-column header (an empty line is no
+// record to the reader).
 template <char Delimiter>
 void write_header_line(OutBuffer& out, const std::vector<std::string>& names) {
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (i > 0) out.push(Delimiter);
-        csv::write_field<Delimiter>(out, names[i]);
+        const std::string_view name = names[i];
+        if (i == 0 && (name.starts_with("\xEF\xBB\xBF") || (name.empty() && names.size() == 1))) {
+            csv::write_quoted(out, name);
+            continue;
+        }
+        csv::write_field<Delimiter>(out, name);
     }
     out.push('\n');
 }
@@ -313,6 +322,7 @@ Outcome<bool> write_record(OutBuffer& out, bool& ascii, PyObject* record, std::u
     if (!PyDict_Check(record)) return record_error(number, " is not a mapping");
     const Py_ssize_t size = PyDict_GET_SIZE(record);
     if (static_cast<std::size_t>(size) != keys.size()) return key_count_error(number, size, keys.size(), declared_by);
+    const std::size_t line_start = out.size();
     std::size_t c = 0;
     {
         CriticalSection lock(record);
@@ -339,6 +349,9 @@ Outcome<bool> write_record(OutBuffer& out, bool& ascii, PyObject* record, std::u
         const CellStatus status = write_value<Delimiter>(out, raw, ascii);
         if (status != CellStatus::Written) [[unlikely]] return cell_failure(status, number, names[c]);
     }
+    // The one empty field of a one-column record, quoted: bare, it would be
+    // an empty line, which the reader skips.
+    if (keys.size() == 1 && out.size() == line_start) out.append("\"\"", 2);
     out.push('\n');
     return true;
 }

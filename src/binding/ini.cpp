@@ -112,7 +112,7 @@ public:
 
 private:
     bool fail(ErrorKind kind, std::string message) { return error.fail(kind, std::move(message)); }
-    bool write_options(PyObject* root, PyObject* section);
+    bool write_options(PyObject* root, PyObject* section, std::string_view section_name);
     int ini_value_text(PyObject* value);
     int write_str(PyObject* value) {
         std::string_view text;
@@ -129,27 +129,34 @@ bool IniWriter::write_document(PyObject* root) {
         std::string_view name;
         if (!utf8_text(key, name)) return fail(ErrorKind::Type, "section names must be str");
         if (!PyDict_Check(section)) return fail(ErrorKind::Type, "section " + std::string(name) + " must be a mapping");
-        char* w = out_.room(name.size() + 3);
-        w[0] = '[';
-        std::memcpy(w + 1, name.data(), name.size());
-        w[name.size() + 1] = ']';
-        w[name.size() + 2] = '\n';
-        out_.commit(name.size() + 3);
-        if (!write_options(root, section)) return false;
+        // What the reader would not give back: a trimmed name, or a section
+        // that it drops for having no options.
+        if (ini::has_white_space_edge(name)) {
+            return fail(ErrorKind::Value, "section name " + std::string(name) + " starts or ends with white space");
+        }
+        if (PyDict_GET_SIZE(section) == 0) return fail(ErrorKind::Value, "section " + std::string(name) + " has no options");
+        out_.push('[');
+        ini::write_ini_section_name(out_, name);
+        out_.append("]\n", 2);
+        if (!write_options(root, section, name)) return false;
         out_.push('\n');
         return true;
     });
 }
 
-bool IniWriter::write_options(PyObject* root, PyObject* section) {
+bool IniWriter::write_options(PyObject* root, PyObject* section, std::string_view section_name) {
     // A value's __index__ or __float__ may change the section or the root.
     return for_each_entry(section, error, [&](PyObject* key, PyObject* value) {
         std::string_view option;
         if (!utf8_text(key, option)) return fail(ErrorKind::Type, "option names must be str");
-        char* w = out_.room(option.size() + 3);
-        std::memcpy(w, option.data(), option.size());
-        std::memcpy(w + option.size(), " = ", 3);
-        out_.commit(option.size() + 3);
+        // The reader trims option names, and an empty one is no key to it.
+        if (option.empty()) return fail(ErrorKind::Value, "section " + std::string(section_name) + " has an empty option name");
+        if (ini::has_white_space_edge(option)) {
+            return fail(ErrorKind::Value, "option name " + std::string(option) + " in section " + std::string(section_name) +
+                                              " starts or ends with white space");
+        }
+        ini::write_ini_option_name(out_, option);
+        out_.append(" = ", 3);
         const int written = ini_value_text(value);
         if (written <= 0) return written == 0 ? fail(ErrorKind::Type, "INI values must be str, int, float or bool") : false;
         out_.push('\n');

@@ -29,7 +29,7 @@ PyResult dumps(PyObject*, PyObject* obj) {
     Outcome<ConfigTree> tree = tree_from_python(obj);
     if (!tree) return std::move(tree).error();
     OutBuffer out(tree->node_count() * 12);
-    yaml::write_yaml(out, *tree);
+    if (Status written = yaml::write_yaml(out, *tree); !written) return std::move(written).error();
     return PyResult::from(str_from_utf8(out.data(), out.size()));
 }
 

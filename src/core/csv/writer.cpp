@@ -7,6 +7,20 @@
 
 namespace tabrix::csv {
 
+void write_quoted(OutBuffer& out, std::string_view field) {
+    const char* p = field.data();
+    const char* const end = p + field.size();
+    out.push('"');
+    for (;;) {
+        const char* quote = scan::find_any<false, '"'>(p, end);
+        out.append(p, static_cast<std::size_t>(quote - p));
+        if (quote == end) break;
+        out.append("\"\"", 2);
+        p = quote + 1;
+    }
+    out.push('"');
+}
+
 void write_float_repr(OutBuffer& out, double value) {
     if (std::isnan(value)) {
         out.append("nan", 3);

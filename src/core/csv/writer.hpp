@@ -9,10 +9,13 @@
 
 namespace tabrix::csv {
 
+// Appends `field` between double quotes, with every double quote doubled.
+void write_quoted(OutBuffer& out, std::string_view field);
+
 // Appends `field`: bare, unless it holds the delimiter, a double quote, CR or
-// LF; then between double quotes with every double quote doubled. Nothing
-// else quotes a field (an empty field is written as nothing; spaces, the other
-// delimiter and non-ASCII text stay bare).
+// LF; then quoted by write_quoted. Nothing else quotes a field (an empty field
+// is written as nothing; spaces, the other delimiter and non-ASCII text stay
+// bare); the line writers quote the two fields that a bare form would lose.
 template <char Delimiter>
 void write_field(OutBuffer& out, std::string_view field) {
     const char* p = field.data();
@@ -36,15 +39,7 @@ void write_field(OutBuffer& out, std::string_view field) {
         }
     }
 quoted:
-    out.push('"');
-    for (;;) {
-        const char* quote = scan::find_any<false, '"'>(p, end);
-        out.append(p, static_cast<std::size_t>(quote - p));
-        if (quote == end) break;
-        out.append("\"\"", 2);
-        p = quote + 1;
-    }
-    out.push('"');
+    write_quoted(out, field);
 }
 
 // Appends the text of Python's str() (and repr()) of a float: the shortest

@@ -75,9 +75,10 @@ void write_json_string(OutBuffer& out, std::string_view text) {
 
 namespace {
 
-// Writes the value at `node` and returns the node after its subtree. Depth is
-// bounded by whoever built the tree.
-const Node* write_value(OutBuffer& out, const Node* node) {
+// Writes the value at `node` and returns the node after its subtree; a NaN
+// is written as null and sets `nan`. Depth is bounded by whoever built the
+// tree.
+const Node* write_value(OutBuffer& out, const Node* node, bool& nan) {
     switch (node->kind()) {
         case Kind::Null:
             out.append("null", 4);
@@ -93,8 +94,15 @@ const Node* write_value(OutBuffer& out, const Node* node) {
             out.append(node->str());
             return node + 1;
         case Kind::Float:
+            // JSON has no infinity, but a number too large for a double
+            // reads back as one.
             if (std::isfinite(node->real)) write_float_shortest(out, node->real);
-            else out.append("null", 4);
+            else if (node->real > 0) out.append("1e999", 5);
+            else if (node->real < 0) out.append("-1e999", 6);
+            else {
+                out.append("null", 4);
+                nan = true;
+            }
             return node + 1;
         case Kind::Str:
             write_json_string(out, node->str());
@@ -105,7 +113,7 @@ const Node* write_value(OutBuffer& out, const Node* node) {
             out.push('[');
             for (std::uint64_t i = 0; i < count; ++i) {
                 if (i) out.push(',');
-                child = write_value(out, child);
+                child = write_value(out, child, nan);
             }
             out.push(']');
             return child;
@@ -118,7 +126,7 @@ const Node* write_value(OutBuffer& out, const Node* node) {
                 if (i) out.push(',');
                 write_json_string(out, child->str());
                 out.push(':');
-                child = write_value(out, child + 1);
+                child = write_value(out, child + 1, nan);
             }
             out.push('}');
             return child;
@@ -129,6 +137,11 @@ const Node* write_value(OutBuffer& out, const Node* node) {
 
 }  // namespace
 
-void write_json(OutBuffer& out, const ConfigTree& tree) { write_value(out, &tree.root()); }
+Status write_json(OutBuffer& out, const ConfigTree& tree) {
+    bool nan = false;
+    write_value(out, &tree.root(), nan);
+    if (nan) return value_error("nan has no json form");
+    return Status::success();
+}
 
 }  // namespace tabrix::jsonc

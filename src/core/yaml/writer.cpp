@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "core/number/float_text.hpp"
 #include "core/text/unicode.hpp"
@@ -218,6 +219,10 @@ class Writer {
 public:
     explicit Writer(OutBuffer& out) : out_(out) {}
 
+    // Why the text does not read back as the tree, for the first value met
+    // that has no YAML form; empty when it does.
+    const std::string& refusal() const noexcept { return refusal_; }
+
     void root(const Node* node) {
         switch (node->kind()) {
             case Kind::List:
@@ -276,6 +281,11 @@ private:
             string(child->str());
             if (out_.size() - key_start > kMaxImplicitKey) [[unlikely]] explicit_key(key_start, indent);
             const Node* value = child + 1;
+            // The loader merges the list or mapping of a "<<" key, quoted or
+            // not, into the enclosing mapping.
+            if (value->is_container() && child->str() == "<<" && refusal_.empty()) [[unlikely]] {
+                refusal_ = "key << holds a list or mapping, which yaml reads back as a merge";
+            }
             switch (value->kind()) {
                 case Kind::List:
                     if (value->size() == 0) {
@@ -330,7 +340,16 @@ private:
                 else out_.append("false", 5);
                 return;
             case Kind::Int: write_int(out_, node->integer); return;
-            case Kind::BigInt: out_.append(node->str()); return;
+            case Kind::BigInt:
+                // The loader reads a decimal integer beyond 64 bits as a
+                // float: the text is written through, the error kept.
+                if (refusal_.empty()) [[unlikely]] {
+                    refusal_ = "integer ";
+                    refusal_ += node->str();
+                    refusal_ += " is beyond 64 bits, which yaml reads back as a float";
+                }
+                out_.append(node->str());
+                return;
             case Kind::Float: {
                 const double x = node->real;
                 if (std::isnan(x)) out_.append(".nan", 4);
@@ -349,13 +368,16 @@ private:
     }
 
     OutBuffer& out_;
+    std::string refusal_;
 };
 
 }  // namespace
 
-void write_yaml(OutBuffer& out, const ConfigTree& tree) {
+Status write_yaml(OutBuffer& out, const ConfigTree& tree) {
     Writer writer(out);
     writer.root(&tree.root());
+    if (!writer.refusal().empty()) [[unlikely]] return value_error(writer.refusal());
+    return Status::success();
 }
 
 }  // namespace tabrix::yaml
