@@ -90,7 +90,7 @@ struct Equality {
 // -0.0 differs from 0.0), any NaN equals any NaN.
 inline bool same_value(const Node* a, const Node* b, const Equality& eq);
 
-inline bool same_scalar(const Node* a, const Node* b, const Equality& eq) {
+inline bool same_scalar(const Node* a, const Node* b) {
     if (a->kind() != b->kind()) return false;
     switch (a->kind()) {
         case Kind::Null: return true;
@@ -127,7 +127,7 @@ inline Entries entries_of(const Node* map, bool python_keys) {
 }
 
 inline bool same_value(const Node* a, const Node* b, const Equality& eq) {
-    if (!a->is_container()) return same_scalar(a, b, eq);
+    if (!a->is_container()) return same_scalar(a, b);
     if (a->kind() != b->kind()) return false;
     if (a->kind() == Kind::List) {
         if (a->size() != b->size()) return false;

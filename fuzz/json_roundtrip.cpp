@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     shape.max_depth = jsonc::kMaxDepth + 2;
     const ConfigTree tree = fuzz::TreeGenerator(in, shape).make();
     OutBuffer out;
-    const Status written = jsonc::write_json(out, tree);
+    Status written = jsonc::write_json(out, tree);
     if (!written) {
         fuzz::check(fuzz::holds_nan(&tree.root()), "the writer refused a tree without a NaN", {written.error().message});
         return 0;

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     OutBuffer out;
-    const Status written = jsonc::write_json(out, *tree);
+    Status written = jsonc::write_json(out, *tree);
     if (!written) fuzz::fail("a loaded tree cannot be written", {text, written.error().message});
     fuzz::check(utf8::is_valid(out.view()), "the writer made invalid UTF-8", {text});
     Result<ConfigTree> again = jsonc::parse(jsonc::Source(out.view()));

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // and copy them far beyond what a quick round trip should handle.
     if (tree->node_count() > 100000 || fuzz::depth_of(&tree->root()) > yaml::kMaxDepth) return 0;
     OutBuffer out;
-    const Status written = yaml::write_yaml(out, *tree);
+    Status written = yaml::write_yaml(out, *tree);
     if (!written) fuzz::fail("a loaded tree cannot be written", {text, written.error().message});
     fuzz::check(utf8::is_valid(out.view()), "the writer made invalid UTF-8", {text});
     Result<ConfigTree> again = yaml::load(out.view());

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     shape.max_depth = yaml::kMaxDepth + 2;
     const ConfigTree tree = fuzz::TreeGenerator(in, shape).make();
     OutBuffer out;
-    const Status written = yaml::write_yaml(out, tree);
+    Status written = yaml::write_yaml(out, tree);
     if (!written) fuzz::fail("the writer refused a tree", {fuzz::show(tree), written.error().message});
     if (!utf8::is_valid(out.view())) fuzz::fail("the writer made invalid UTF-8", {fuzz::show(tree)});
     Result<ConfigTree> back = yaml::load(out.view());
