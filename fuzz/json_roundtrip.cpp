@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     OutBuffer out;
     Status written = jsonc::write_json(out, tree);
     if (!written) {
-        fuzz::check(fuzz::holds_nan(&tree.root()), "the writer refused a tree without a NaN", {written.error().message});
+        fuzz::check(fuzz::holds_nan(&tree.root()), "the writer refused a tree without a NaN",
+                    {written.error().message});
         return 0;
     }
     fuzz::check(!fuzz::holds_nan(&tree.root()), "the writer took a NaN", {out.view()});

@@ -134,7 +134,9 @@ bool IniWriter::write_document(PyObject* root) {
         if (ini::has_white_space_edge(name)) {
             return fail(ErrorKind::Value, "section name " + std::string(name) + " starts or ends with white space");
         }
-        if (PyDict_GET_SIZE(section) == 0) return fail(ErrorKind::Value, "section " + std::string(name) + " has no options");
+        if (PyDict_GET_SIZE(section) == 0) {
+            return fail(ErrorKind::Value, "section " + std::string(name) + " has no options");
+        }
         out_.push('[');
         ini::write_ini_section_name(out_, name);
         out_.append("]\n", 2);
@@ -150,10 +152,12 @@ bool IniWriter::write_options(PyObject* root, PyObject* section, std::string_vie
         std::string_view option;
         if (!utf8_text(key, option)) return fail(ErrorKind::Type, "option names must be str");
         // The reader trims option names, and an empty one is no key to it.
-        if (option.empty()) return fail(ErrorKind::Value, "section " + std::string(section_name) + " has an empty option name");
+        if (option.empty()) {
+            return fail(ErrorKind::Value, "section " + std::string(section_name) + " has an empty option name");
+        }
         if (ini::has_white_space_edge(option)) {
-            return fail(ErrorKind::Value, "option name " + std::string(option) + " in section " + std::string(section_name) +
-                                              " starts or ends with white space");
+            return fail(ErrorKind::Value, "option name " + std::string(option) + " in section " +
+                                              std::string(section_name) + " starts or ends with white space");
         }
         ini::write_ini_option_name(out_, option);
         out_.append(" = ", 3);
