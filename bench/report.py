@@ -30,8 +30,28 @@ def title(meta: dict[str, Any]) -> str:
     return f"{meta['python']} on {meta['machine']} (load average {meta['load']:.2f} at the start{end})"
 
 
+INTRO = """# Benchmarks
+
+Made by `make bench` (`scripts/bench`, one run per interpreter) and
+`bench/report.py`. Every figure is the median of rounds that alternate
+between tabrix, each peer and the floor; each ratio is the median of the
+ratios of those rounds. **of floor**: our time over `marshal`'s for the very
+same value (`marshal.loads` for a loader, `marshal.dumps` for a writer).
+**fastest peer**: the fastest library for the same job and its time over
+ours (above 1: tabrix is faster). A *tiny* row is the fixed cost of one call
+(`{"a": 1}` and its like in each format) against `json.loads('{"a": 1}')`.
+A *threads* row runs 8 distinct documents in 2 threads against 1 thread, with
+a control in the same rounds: `marshal` of the same values in 2 threads and
+in 1. The machines are shared, so absolute times vary from run to run; the
+ratios hold better.
+
+![tabrix against the fastest peer for each job](benchmarks.png)
+
+"""
+
+
 def markdown(runs: list[tuple[dict[str, Any], list[Row]]]) -> str:
-    parts = []
+    parts = [INTRO]
     for meta, rows in runs:
         parts.append(f"### {title(meta)}\n\n{format_markdown(rows)}")
     return "\n".join(parts)
