@@ -89,8 +89,8 @@ def chart(runs: list[tuple[dict[str, Any], list[Row]]], path: pathlib.Path) -> N
             offset = y + (index - (len(runs) - 1) / 2) * height
             fastest = row.fastest()
             if fastest:
-                left.barh(offset, fastest[1], height=height, color=color,
-                          label=meta["python"] if y == names.index(name) and not left.get_legend_handles_labels()[1].count(meta["python"]) else None)
+                labelled = meta["python"] in left.get_legend_handles_labels()[1]
+                left.barh(offset, fastest[1], height=height, color=color, label=None if labelled else meta["python"])
                 left.text(fastest[1], offset, f" {fastest[1]:.2f}x {fastest[0]}", va="center", fontsize=7)
             if row.floor_ratio:
                 right.barh(offset, row.floor_ratio, height=height, color=color)
@@ -103,8 +103,9 @@ def chart(runs: list[tuple[dict[str, Any], list[Row]]], path: pathlib.Path) -> N
         axes.invert_yaxis()
     left.set_xscale("log")
     left.legend(loc="lower right", fontsize=8)
-    fig.suptitle("tabrix against the fastest peer for each job, one run per interpreter\n"
-                 + "; ".join(title(meta) for meta, _ in runs[:1]), fontsize=9)
+    machines = sorted({meta["machine"] for meta, _ in runs})
+    fig.suptitle("tabrix against the fastest peer for each job, one run per interpreter ("
+                 + ", ".join(meta["python"] for meta, _ in runs) + ")\non " + "; ".join(machines), fontsize=9)
     fig.tight_layout()
     fig.savefig(path, dpi=110)
 
