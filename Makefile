@@ -9,7 +9,6 @@ PYTHON ?= python3
 BUILD_DEPS := g++ make pkg-config python3-dev python3-venv libyaml-dev libutf8proc-dev
 # clang with its runtime libraries (libFuzzer, sanitizers), for `make fuzz`.
 FUZZ_DEPS  := clang libclang-rt-dev
-BENCH_DEPS := python3-yaml python3-tomli python3-tomli-w python3-pandas python3-json5 python3-matplotlib
 
 RUN = $(shell scripts/build --where $(PYTHON))
 SANITIZED = $(shell scripts/build --where --sanitize $(PYTHON))
@@ -55,9 +54,12 @@ wheel: deps
 demo: build
 	@$(RUN) examples/demo.py
 
-bench: build
-	@scripts/install-deps $(BENCH_DEPS)
-	$(RUN) bench/run.py $(BENCH_ARGS)
+# The benchmarks against the fastest peers, which scripts/bench installs from
+# PyPI into an environment of the bench's own (.venv-bench-<tag>). Each run
+# also writes bench/out/<tag>.json, from which bench/report.py makes
+# docs/benchmarks.md and its chart.
+bench: deps
+	@scripts/bench $(PYTHON) $(BENCH_ARGS)
 
 clean:
 	rm -rf build dist .venv .venv-* .mesonpy-native-file.ini

@@ -6,9 +6,10 @@ import csv as stdcsv
 import io
 import marshal
 import random
+from typing import Any, Callable
 
 from documents import WORDS
-from harness import Case, small_loads_case
+from harness import Case, optional_peers, small_loads_case, tiny_case
 from tabrix._native import csv
 
 HEADER = ["id", "score", "active", "city", "note", "quantity", "ratio", "code"]
@@ -37,27 +38,38 @@ def table_text(rows: int = 50_000, seed: int = 5) -> str:
     return out.getvalue()
 
 
-def cases() -> list[Case]:
-    import os
-    import tempfile
+def csv_loaders(text: str | None = None, path: str | None = None) -> dict[str, Callable[[], Any]]:
+    """The peers' ways from a CSV text (or file) to a list of Python rows."""
+    def source() -> Any:
+        return io.BytesIO(text.encode()) if text is not None else path
 
-    import pandas
+    def polars() -> Callable[[], Any]:
+        import polars
 
-    text = table_text()
-    folder = tempfile.mkdtemp(prefix="tabrix-bench-")
-    path = os.path.join(folder, "table.csv")
-    with open(path, "w", encoding="utf-8", newline="") as file:
-        file.write(text)
+        return lambda: polars.read_csv(source()).to_dicts()
 
-    def dict_reader_file() -> list:
+    def pyarrow() -> Callable[[], Any]:
+        import pyarrow.csv
+
+        return lambda: pyarrow.csv.read_csv(source()).to_pylist()
+
+    def pandas() -> Callable[[], Any]:
+        import pandas
+
+        return lambda: pandas.read_csv(source(), keep_default_na=False).to_dict("records")
+
+    def dict_reader() -> list:
+        if text is not None:
+            return list(stdcsv.DictReader(io.StringIO(text)))
         with open(path, encoding="utf-8", newline="") as file:
             return list(stdcsv.DictReader(file))
 
-    streamed = list(csv.stream_at(path))
-    streamed_blob = marshal.dumps(streamed)
-    small_text = table_text(rows=25)
-    records = csv.loads(text)
-    frozen = marshal.dumps(records)
+    return optional_peers(**{"polars.read_csv().to_dicts()": polars,
+                             "pyarrow.csv.read_csv().to_pylist()": pyarrow,
+                             "pandas.read_csv().to_dict()": pandas, "csv.DictReader": lambda: dict_reader})
+
+
+def csv_writers(records: list[dict[str, Any]]) -> dict[str, Callable[[], Any]]:
     fieldnames = list(records[0])
 
     def dict_writer() -> str:
@@ -67,35 +79,65 @@ def cases() -> list[Case]:
         writer.writerows(records)
         return out.getvalue()
 
+    def polars() -> Callable[[], Any]:
+        import polars
+
+        return lambda: polars.DataFrame(records).write_csv()
+
+    def pyarrow() -> Callable[[], Any]:
+        import pyarrow
+        import pyarrow.csv
+
+        def write() -> str:
+            out = io.BytesIO()
+            pyarrow.csv.write_csv(pyarrow.Table.from_pylist(records), out)
+            return out.getvalue().decode()
+        return write
+
+    return optional_peers(**{"polars.DataFrame().write_csv()": polars, "pyarrow.csv.write_csv": pyarrow,
+                             "csv.DictWriter": lambda: dict_writer})
+
+
+def cases() -> list[Case]:
+    import os
+    import tempfile
+
+    text = table_text()
+    folder = tempfile.mkdtemp(prefix="tabrix-bench-")
+    path = os.path.join(folder, "table.csv")
+    with open(path, "w", encoding="utf-8", newline="") as file:
+        file.write(text)
+
+    streamed = list(csv.stream_at(path))
+    streamed_blob = marshal.dumps(streamed)
+    small_text = table_text(rows=25)
+    records = csv.loads(text)
+    frozen = marshal.dumps(records)
     size = len(text.encode())
     return [
         Case(
             f"csv.loads {size / 1e6:.1f} MB, {len(records):,} rows",
             lambda: csv.loads(text),
-            {
-                "pandas.read_csv().to_dict": lambda: pandas.read_csv(io.StringIO(text), keep_default_na=False)
-                .to_dict("records"),
-                "csv.DictReader": lambda: list(stdcsv.DictReader(io.StringIO(text))),
-            },
+            csv_loaders(text),
             size_bytes=size,
             floor=lambda: marshal.loads(frozen),
-            target="3x pandas, >1x DictReader; 2x floor",
+            target="> 1x polars, pyarrow; 1.0x floor",
         ),
         Case(
             f"csv.dumps {size / 1e6:.1f} MB, {len(records):,} rows",
             lambda: csv.dumps(records),
-            {"csv.DictWriter": dict_writer},
+            csv_writers(records),
             size_bytes=size,
             floor=lambda: marshal.dumps(records),
-            target="10x DictWriter",
         ),
         Case(
             f"csv.stream_at {size / 1e6:.1f} MB file, row by row",
             lambda: list(csv.stream_at(path)),
-            {"csv.DictReader over the file": dict_reader_file},
+            csv_loaders(path=path),
             size_bytes=size,
             floor=lambda: marshal.loads(streamed_blob),
+            target="1.2x floor",
         ),
-        small_loads_case("csv.loads", csv.loads, small_text, csv.loads(small_text),
-                         {"csv.DictReader": lambda: list(stdcsv.DictReader(io.StringIO(small_text)))}),
+        small_loads_case("csv.loads", csv.loads, small_text, csv.loads(small_text), csv_loaders(small_text)),
+        tiny_case("csv.loads", csv.loads, "a\n1\n", csv_loaders("a\n1\n")),
     ]

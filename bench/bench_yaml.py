@@ -4,10 +4,11 @@ PyYAML's libyaml-based CSafeLoader and CSafeDumper (Debian's python3-yaml)."""
 from __future__ import annotations
 
 import marshal
+from typing import Callable
 
 import yaml as pyyaml
 from documents import config_document
-from harness import Case, small_loads_case
+from harness import Case, optional_peers, small_loads_case, tiny_case
 from tabrix._native import yaml
 
 
@@ -18,6 +19,26 @@ def yaml_config(target_bytes: int = 1_000_000) -> tuple[dict, str]:
     # The text means the same to both loaders, so both do the same job.
     assert pyyaml.load(text, Loader=pyyaml.CSafeLoader) == doc == yaml.loads(text)
     return doc, text
+
+
+def ruamel(method: str, *args: object) -> dict[str, Callable[[], object]]:
+    """ruamel.yaml's safe loader or dumper (its C parser and emitter), if installed."""
+    def make() -> Callable[[], object]:
+        import io
+
+        from ruamel.yaml import YAML
+
+        handle = YAML(typ="safe")
+        if method == "load":
+            return lambda: handle.load(*args)
+
+        def dump() -> str:
+            out = io.StringIO()
+            handle.dump(*args, out)
+            return out.getvalue()
+        return dump
+
+    return optional_peers(**{f"ruamel.yaml {method}": make})
 
 
 def cases() -> list[Case]:
@@ -33,7 +54,7 @@ def cases() -> list[Case]:
         Case(
             "yaml.loads 1 MB",
             lambda: yaml.loads(text),
-            {"CSafeLoader": lambda: pyyaml.load(text, Loader=pyyaml.CSafeLoader)},
+            {"CSafeLoader": lambda: pyyaml.load(text, Loader=pyyaml.CSafeLoader), **ruamel("load", text)},
             size_bytes=size,
             floor=lambda: marshal.loads(blob),
             target="40x CSafeLoader; 6x floor",
@@ -47,11 +68,13 @@ def cases() -> list[Case]:
         Case(
             "yaml.dumps 1 MB",
             lambda: yaml.dumps(doc),
-            {"CSafeDumper": lambda: pyyaml.dump(doc, Dumper=pyyaml.CSafeDumper, sort_keys=False, allow_unicode=True)},
+            {"CSafeDumper": lambda: pyyaml.dump(doc, Dumper=pyyaml.CSafeDumper, sort_keys=False, allow_unicode=True),
+             **ruamel("dump", doc)},
             size_bytes=size,
             floor=lambda: marshal.dumps(doc),
             target="30x CSafeDumper",
         ),
         small_loads_case("yaml.loads", yaml.loads, small_text, small_doc,
                          {"CSafeLoader": lambda: pyyaml.load(small_text, Loader=pyyaml.CSafeLoader)}),
+        tiny_case("yaml.loads", yaml.loads, "a: 1\n", {"CSafeLoader": lambda: pyyaml.load("a: 1\n", Loader=pyyaml.CSafeLoader)}),
     ]

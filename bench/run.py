@@ -1,9 +1,11 @@
 """Runs every benchmark and prints one table: our time, MB/s, our multiple of
 the floor (marshal.loads of the same value for a loader, marshal.dumps for a
-writer), and each peer's time with how many times ours it is, all measured in
-one run.
+writer), the fastest peer for the same job and every peer's time with how
+many times ours it is, all measured in one run. Each figure is a median over
+rounds that alternate between ours, the peers and the floor; each ratio is
+the median of the ratios of the rounds.
 
-    python bench/run.py [SUBSTRING ...] [--markdown FILE] [--chart FILE.png]
+    python bench/run.py [SUBSTRING ...] [--json FILE]
 
 Each bench_<name>.py offers cases(); a case runs when its name contains one
 of the substrings (all cases without any). Each module runs in a fresh
@@ -24,7 +26,7 @@ from typing import Any
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-from harness import Row, format_markdown, format_table, run  # noqa: E402
+from harness import Row, format_table, run  # noqa: E402
 
 
 def worker(module_name: str, filters: list[str]) -> int:
@@ -42,52 +44,46 @@ def worker(module_name: str, filters: list[str]) -> int:
     return 0
 
 
-def _panel(axes: Any, names: list[str], values: list[float], color: str, label: str, text: str) -> None:
-    """One bar chart: a bar per case, its value written beside it, 1 marked."""
-    axes.barh(names, values, color=color)
-    axes.axvline(1, color="black", linewidth=0.8)
-    axes.set_xlabel(label)
-    for y, value in enumerate(values):
-        axes.text(value, y, " " + text.format(value), va="center", fontsize=8)
-    axes.invert_yaxis()
-    axes.tick_params(axis="y", labelsize=8)
+def machine() -> dict[str, Any]:
+    """The interpreter and the machine a run was made on."""
+    import os
+    import platform
+    import sysconfig
 
-
-def chart(rows: list[Row], path: pathlib.Path) -> None:
-    import matplotlib
-
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-
-    compared = [r for r in rows if r.peers]
-    floored = [r for r in rows if r.floor]
-    fig, (left, right) = plt.subplots(1, 2, figsize=(14, 0.38 * max(len(compared), len(floored)) + 1.6),
-                                      gridspec_kw={"width_ratios": [3, 2]})
-    _panel(left, [r.name for r in compared], [max(r.peers.values()) / r.ours for r in compared], "#3b7dd8",
-           "times faster than the slowest peer measured (log scale)", "{:.1f}x")
-    left.set_xscale("log")
-    _panel(right, [r.name for r in floored], [r.ours / r.floor for r in floored if r.floor], "#d8873b",
-           "our time / floor (marshal of the same value)", "{:.2f}x")
-    fig.suptitle("tabrix against its peers, one run")
-    fig.tight_layout()
-    fig.savefig(path, dpi=110)
+    cpu = platform.processor() or platform.machine()
+    try:
+        for line in pathlib.Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+    return {
+        "python": f"{platform.python_implementation()} {platform.python_version()}"
+                  + (" free-threaded" if free_threaded else ""),
+        "machine": f"{cpu}, {os.cpu_count()} cores, {platform.system()} {platform.machine()}",
+        "load": os.getloadavg()[0],
+    }
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("filters", nargs="*", help="run only cases whose name contains one of these")
-    parser.add_argument("--markdown", type=pathlib.Path, help="also write the table as Markdown to this file")
-    parser.add_argument("--chart", type=pathlib.Path, help="also draw the results as a PNG chart (matplotlib)")
+    parser.add_argument("--json", type=pathlib.Path, help="also write the rows and the machine as JSON to this file "
+                        "(bench/report.py makes the docs from such files)")
     parser.add_argument("--worker", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.worker:
         return worker(args.worker, args.filters)
 
+    meta = machine()
+    print(f"{meta['python']} on {meta['machine']}; load average {meta['load']:.2f} at the start", flush=True)
     rows: list[Row] = []
     failed = False
     for path in sorted(HERE.glob("bench_*.py")):
-        process = subprocess.Popen([sys.executable, __file__, "--worker", path.stem, *args.filters],
-                                   stdout=subprocess.PIPE, text=True)
+        process = subprocess.Popen([sys.executable, *_interpreter_flags(), __file__, "--worker", path.stem,
+                                    *args.filters], stdout=subprocess.PIPE, text=True)
         assert process.stdout is not None
         for line in process.stdout:
             row = Row(**json.loads(line))
@@ -96,16 +92,21 @@ def main() -> int:
         if process.wait() != 0:
             print(f"{path.stem} failed (exit status {process.returncode})", file=sys.stderr)
             failed = True
+    meta["load_end"] = machine()["load"]
     print()
     print(format_table(rows))
-    for target in (args.markdown, args.chart):
-        if target:
-            target.parent.mkdir(parents=True, exist_ok=True)
-    if args.markdown:
-        args.markdown.write_text(format_markdown(rows))
-    if args.chart and rows:
-        chart(rows, args.chart)
+    print(f"\n{meta['python']} on {meta['machine']}; load average {meta['load']:.2f} at the start, "
+          f"{meta['load_end']:.2f} at the end")
+    if args.json:
+        args.json.parent.mkdir(parents=True, exist_ok=True)
+        args.json.write_text(json.dumps({"machine": meta, "rows": [row.to_json() for row in rows]}, indent=1))
     return 1 if failed else 0
+
+
+def _interpreter_flags() -> list[str]:
+    """The -X options this interpreter runs with (gil=0 on a free-threaded
+    build), handed on to each module's interpreter."""
+    return [f"-X{name}" if value is True else f"-X{name}={value}" for name, value in sys._xoptions.items()]
 
 
 if __name__ == "__main__":

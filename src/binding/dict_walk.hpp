@@ -7,6 +7,15 @@
 
 namespace tabrix::py {
 
+// Whether `object` is None, an exact bool, int or float, or an exact str of
+// ASCII text in its compact form: a value whose conversion reads it and
+// calls nothing that could run Python code or wait for a lock.
+inline bool is_plain(PyObject* object) noexcept {
+    PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyUnicode_Type) return PyUnicode_IS_COMPACT_ASCII(object);
+    return type == &PyLong_Type || type == &PyFloat_Type || type == &PyBool_Type || object == Py_None;
+}
+
 // Calls visit(key, value) for each entry of `dict`, in its order, read from
 // its own storage (no method of a subclass is called) under its critical
 // section; both references are held for the call. Stops with false when
@@ -15,7 +24,13 @@ namespace tabrix::py {
 // changed size during iteration" if its size (or that of `outer`, an
 // enclosing dict being walked too) is not what it was, and with "dictionary
 // keys changed during iteration" if it yields more entries than it held.
-template <class Visit>
+//
+// With kHoldPlain false the walk holds no key or value that is_plain: the
+// Python-to-tree walk takes it, where converting such an object runs no
+// Python code that could drop the entry, and which is done with the key
+// before it converts the value. That saves four reference count writes per
+// entry, on objects that walk only reads.
+template <bool kHoldPlain = true, class Visit>
 bool for_each_entry(PyObject* dict, WalkError& error, Visit&& visit, PyObject* outer = nullptr) {
     const Py_ssize_t size = PyDict_GET_SIZE(dict);
     const Py_ssize_t outer_size = outer != nullptr ? PyDict_GET_SIZE(outer) : 0;
@@ -25,9 +40,15 @@ bool for_each_entry(PyObject* dict, WalkError& error, Visit&& visit, PyObject* o
     PyObject* borrowed_key;
     PyObject* borrowed_value;
     while (PyDict_Next(dict, &position, &borrowed_key, &borrowed_value)) {
-        const Ref key = Ref::borrow(borrowed_key);
-        const Ref value = Ref::borrow(borrowed_value);
-        if (!visit(key.get(), value.get())) return false;
+        if constexpr (kHoldPlain) {
+            const Ref key = Ref::borrow(borrowed_key);
+            const Ref value = Ref::borrow(borrowed_value);
+            if (!visit(key.get(), value.get())) return false;
+        } else {
+            const Ref key = is_plain(borrowed_key) ? Ref() : Ref::borrow(borrowed_key);
+            const Ref value = is_plain(borrowed_value) ? Ref() : Ref::borrow(borrowed_value);
+            if (!visit(borrowed_key, borrowed_value)) return false;
+        }
         ++seen;
         if (PyDict_GET_SIZE(dict) != size || (outer != nullptr && PyDict_GET_SIZE(outer) != outer_size)) [[unlikely]] {
             return error.fail(ErrorKind::Panic, "dictionary changed size during iteration");

@@ -2,7 +2,6 @@
 #include "binding/functions.hpp"
 #include "binding/text.hpp"
 #include "binding/tree_convert.hpp"
-#include "core/jsonc/json_writer.hpp"
 #include "core/jsonc/jsonc_parser.hpp"
 
 namespace tabrix::py {
@@ -21,10 +20,11 @@ PyResult loads(PyObject*, Text data) {
 }
 
 PyResult dumps(PyObject*, PyObject* obj) {
-    Outcome<ConfigTree> tree = tree_from_python(obj);
-    if (!tree) return std::move(tree).error();
-    OutBuffer out(tree->node_count() * 8);
-    if (Status written = jsonc::write_json(out, *tree); !written) return std::move(written).error();
+    OutBuffer out;
+    Outcome<bool> ascii = json_from_python(obj, out);
+    if (!ascii) return std::move(ascii).error();
+    // Text made only of ASCII strings needs no scan for the str's kind.
+    if (*ascii) return PyResult::from(str_from_ascii(out.data(), out.size()));
     return PyResult::from(str_from_utf8(out.data(), out.size()));
 }
 

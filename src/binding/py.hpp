@@ -72,7 +72,8 @@ public:
 #ifndef Py_GIL_DISABLED
         if (holding()) return;
         try {
-            held_ = mutex().try_lock_for(kWait);
+            // A free turn is taken without reading the clock.
+            held_ = mutex().try_lock() || mutex().try_lock_for(kWait);
         } catch (...) {
             held_ = false;  // no turn: the lock is taken the usual way
         }

@@ -124,9 +124,11 @@ private:
         std::memcpy(&word, p, sizeof word);
         return word;
     }
-    // Doubles the table (256 slots at first: a small document fills no more) and places the keys again.
+    // Doubles the table and places the keys again. It starts at 16 slots:
+    // a call on a tiny document pays for clearing (and, at the end,
+    // visiting) no more, and a big one doubles a few times.
     void grow() {
-        const std::size_t capacity = capacity_ ? capacity_ * 2 : 256;
+        const std::size_t capacity = capacity_ ? capacity_ * 2 : 16;
         std::unique_ptr<Slot[]> slots(new Slot[capacity]);
         for (std::size_t i = 0; i < capacity; ++i) slots[i].key = nullptr;
         for (std::size_t i = 0; i < capacity_; ++i) {

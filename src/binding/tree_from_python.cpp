@@ -2,18 +2,26 @@
 
 #include "binding/dict_walk.hpp"
 #include "binding/tree_convert.hpp"
+#include "core/jsonc/json_writer.hpp"
 
 namespace tabrix::py {
 
 namespace {
 
+// The walk over a Python value, giving each value to `Sink` in document
+// order: a TreeBuilder (the config tree of every dumps) or a JsonEmitter
+// (jsonc.dumps, which needs no tree). One walk decides types, order and
+// errors for both.
+template <class Sink>
 class FromPython {
 public:
+    explicit FromPython(Sink& sink) noexcept : sink(sink) {}
+
     // False when the walk failed: then either the interpreter has an
     // exception set or `error` holds the error.
     bool convert(PyObject* object, std::size_t depth);
 
-    TreeBuilder builder;
+    Sink& sink;
     WalkError error;
 
 private:
@@ -23,7 +31,9 @@ private:
         return error.fail(kind, std::string(message));
     }
     [[gnu::cold, gnu::noinline]] bool fail_type(PyTypeObject* type);
+    inline bool add_int(PyObject* integer);
     [[gnu::noinline]] bool add_big_int(PyObject* integer);
+    template <bool kKey>
     inline bool add_text(PyObject* str);
     bool enter(std::size_t depth) {
         if (depth >= kMaxNesting) [[unlikely]] return fail(ErrorKind::Recursion, kNestingMessage.data());
@@ -34,44 +44,55 @@ private:
     [[gnu::noinline]] bool convert_dict(PyObject* dict, std::size_t depth);
 };
 
-bool FromPython::add_text(PyObject* str) {
+template <class Sink>
+template <bool kKey>
+bool FromPython<Sink>::add_text(PyObject* str) {
+    std::string_view text;
+    bool ascii;
     if (PyUnicode_IS_COMPACT_ASCII(str)) [[likely]] {
         // ASCII text is its own UTF-8 form.
-        builder.add_str(std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
-                                         static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))),
-                        true);
-        return true;
+        text = std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
+        ascii = true;
+    } else {
+        Py_ssize_t size;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
+        if (utf8 == nullptr) return false;  // a lone surrogate: UnicodeEncodeError
+        text = std::string_view(utf8, static_cast<std::size_t>(size));
+        ascii = PyUnicode_IS_ASCII(str);
     }
-    Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
-    if (utf8 == nullptr) return false;  // a lone surrogate: UnicodeEncodeError
-    builder.add_str(std::string_view(utf8, static_cast<std::size_t>(size)), PyUnicode_IS_ASCII(str));
+    if constexpr (kKey) sink.add_key(text, ascii);
+    else sink.add_str(text, ascii);
     return true;
 }
 
-bool FromPython::convert(PyObject* object, std::size_t depth) {
+template <class Sink>
+bool FromPython<Sink>::convert(PyObject* object, std::size_t depth) {
     if (object == Py_None) {
-        builder.add_null();
+        sink.add_null();
         return true;
     }
     PyTypeObject* type = Py_TYPE(object);
     if (type == &PyBool_Type) {
-        builder.add_bool(object == Py_True);
+        sink.add_bool(object == Py_True);
         return true;
     }
-    if (PyUnicode_Check(object)) return add_text(object);
-    if (PyLong_Check(object)) {
-        int overflow = 0;
-        const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
-        if (overflow == 0) {
-            if (value == -1 && PyErr_Occurred()) return false;
-            builder.add_int(value);
-            return true;
-        }
-        return add_big_int(object);
+    // The exact built-in types first, one pointer test each, in the order of
+    // how common they are in configs; each is matched by exactly one of the
+    // general tests below, so the result is the same. It saves the subtype
+    // search that PyFloat_Check makes for every list and dict.
+    if (type == &PyUnicode_Type) return add_text<false>(object);
+    if (type == &PyLong_Type) return add_int(object);
+    if (type == &PyDict_Type) return convert_dict(object, depth);
+    if (type == &PyList_Type) return convert_list(object, depth);
+    if (type == &PyFloat_Type) {
+        sink.add_float(PyFloat_AS_DOUBLE(object));
+        return true;
     }
+    if (PyUnicode_Check(object)) return add_text<false>(object);
+    if (PyLong_Check(object)) return add_int(object);
     if (PyFloat_Check(object)) {
-        builder.add_float(PyFloat_AS_DOUBLE(object));
+        sink.add_float(PyFloat_AS_DOUBLE(object));
         return true;
     }
     if (PyList_Check(object)) return convert_list(object, depth);
@@ -80,7 +101,29 @@ bool FromPython::convert(PyObject* object, std::size_t depth) {
     return fail_type(type);
 }
 
-bool FromPython::fail_type(PyTypeObject* type) {
+template <class Sink>
+bool FromPython<Sink>::add_int(PyObject* integer) {
+#if PY_VERSION_HEX >= 0x030C0000
+    // A value of one machine digit (below 2**30 in magnitude) read directly.
+    if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(integer))) [[likely]] {
+        sink.add_int(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(integer)));
+        return true;
+    }
+#endif
+    {
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(integer, &overflow);
+        if (overflow == 0) {
+            if (value == -1 && PyErr_Occurred()) return false;
+            sink.add_int(value);
+            return true;
+        }
+    }
+    return add_big_int(integer);
+}
+
+template <class Sink>
+bool FromPython<Sink>::fail_type(PyTypeObject* type) {
     Ref name(PyType_GetName(type));
     if (!name) return false;
     Py_ssize_t size;
@@ -91,30 +134,33 @@ bool FromPython::fail_type(PyTypeObject* type) {
 }
 
 // An int beyond 64 bits: its str() (a subclass's own, if it has one).
-bool FromPython::add_big_int(PyObject* integer) {
+template <class Sink>
+bool FromPython<Sink>::add_big_int(PyObject* integer) {
     Ref text(PyObject_Str(integer));
     if (!text) return false;
     Py_ssize_t size;
     const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
     if (utf8 == nullptr) return false;
-    builder.add_big_int(std::string_view(utf8, static_cast<std::size_t>(size)));
+    sink.add_big_int(std::string_view(utf8, static_cast<std::size_t>(size)));
     return true;
 }
 
-bool FromPython::convert_tuple(PyObject* tuple, std::size_t depth) {
+template <class Sink>
+bool FromPython<Sink>::convert_tuple(PyObject* tuple, std::size_t depth) {
     if (!enter(depth)) return false;
-    builder.begin_list();
+    sink.begin_list();
     const Py_ssize_t size = PyTuple_GET_SIZE(tuple);
     for (Py_ssize_t i = 0; i < size; ++i) {
         if (!convert(PyTuple_GET_ITEM(tuple, i), depth + 1)) return false;
     }
-    builder.end_list();
+    sink.end_list();
     return true;
 }
 
-bool FromPython::convert_list(PyObject* list, std::size_t depth) {
+template <class Sink>
+bool FromPython<Sink>::convert_list(PyObject* list, std::size_t depth) {
     if (!enter(depth)) return false;
-    builder.begin_list();
+    sink.begin_list();
     // Indexes below the smaller of the length at the start and the current
     // length: a list that shrinks while it is walked is read only so far.
     const Py_ssize_t start_size = PyList_GET_SIZE(list);
@@ -130,32 +176,43 @@ bool FromPython::convert_list(PyObject* list, std::size_t depth) {
         }
         if (!convert(item.get(), depth + 1)) return false;
     }
-    builder.end_list();
+    sink.end_list();
     return true;
 }
 
-bool FromPython::convert_dict(PyObject* dict, std::size_t depth) {
+template <class Sink>
+bool FromPython<Sink>::convert_dict(PyObject* dict, std::size_t depth) {
     if (!enter(depth)) return false;
-    builder.begin_map();
-    const bool ok = for_each_entry(dict, error, [&](PyObject* key, PyObject* value) {
+    sink.begin_map();
+    // Plain keys and values unheld: converting them runs no Python code.
+    const bool ok = for_each_entry<false>(dict, error, [&](PyObject* key, PyObject* value) {
         if (!PyUnicode_Check(key)) return fail(ErrorKind::Type, "config keys must be strings");
-        if (!add_text(key)) {
+        if (!add_text<true>(key)) {
             PyErr_Clear();  // a lone surrogate
             return fail(ErrorKind::Type, "config keys must be strings");
         }
         return convert(value, depth + 1);
     });
     if (!ok) return false;
-    builder.end_map();
+    sink.end_map();
     return true;
 }
 
 }  // namespace
 
 Outcome<ConfigTree> tree_from_python(PyObject* object) {
-    FromPython walk;
+    TreeBuilder builder;
+    FromPython<TreeBuilder> walk(builder);
     if (!walk.convert(object, 0)) return walk.error.take();
-    return walk.builder.finish();
+    return builder.finish();
+}
+
+Outcome<bool> json_from_python(PyObject* object, OutBuffer& out) {
+    jsonc::JsonEmitter emitter(out);
+    FromPython<jsonc::JsonEmitter> walk(emitter);
+    if (!walk.convert(object, 0)) return walk.error.take();
+    if (emitter.saw_nan()) return jsonc::JsonEmitter::nan_error();
+    return emitter.ascii();
 }
 
 }  // namespace tabrix::py

@@ -1,9 +1,8 @@
 #include "core/jsonc/json_writer.hpp"
 
 #include <array>
-#include <cmath>
+#include <cstring>
 
-#include "core/number/float_text.hpp"
 #include "core/text/scan.hpp"
 
 namespace tabrix::jsonc {
@@ -42,17 +41,62 @@ inline std::size_t write_escape(char* w, unsigned char c) {
     }
 }
 
+// Whether any of the 8 bytes of `word` needs an escape (exact: a byte that
+// does not is never reported without one that does).
+inline bool word_needs_escape(std::uint64_t word) noexcept {
+    const std::uint64_t control = (word - scan::broadcast(0x20)) & ~word & 0x8080808080808080ULL;
+    return (control | scan::zero_bytes(word ^ scan::broadcast('"')) | scan::zero_bytes(word ^ scan::broadcast('\\'))) != 0;
+}
+
 }  // namespace
 
 void write_json_string(OutBuffer& out, std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     if (text.size() < 32) {
-        // Short strings (most keys and many values): a table test per byte,
-        // with room for the worst case reserved once.
+        // Short strings (most keys and many values), with room for the worst
+        // case reserved once: eight bytes at a time while none needs an
+        // escape (a word test and a copy instead of eight table tests), then
+        // byte by byte.
         char* const start = out.room(2 + 6 * text.size());
         char* w = start;
         *w++ = '"';
+        bool verbatim = true;  // every byte so far copied as it is
+        while (end - p >= 8) {
+            const std::uint64_t word = scan::load64(p);
+            if (word_needs_escape(word)) {
+                verbatim = false;
+                break;
+            }
+            std::memcpy(w, &word, 8);
+            p += 8;
+            w += 8;
+        }
+        // The last 1 to 7 bytes: one word that ends at the text's end, which
+        // overlaps bytes already copied as they are (the word loop ran for
+        // the whole text before), or two overlapping halves for a text of 4
+        // to 7 bytes; byte by byte when one of them needs an escape.
+        const std::size_t rest = static_cast<std::size_t>(end - p);
+        if (rest != 0 && verbatim) {
+            if (text.size() >= 8) {
+                const std::uint64_t word = scan::load64(end - 8);
+                if (!word_needs_escape(word)) {
+                    std::memcpy(w + rest - 8, &word, 8);
+                    w += rest;
+                    p = end;
+                }
+            } else if (rest >= 4) {
+                std::uint32_t head, tail;
+                std::memcpy(&head, p, 4);
+                std::memcpy(&tail, end - 4, 4);
+                if (!word_needs_escape(head | (std::uint64_t{tail} << 32))) {
+                    std::memcpy(w, &head, 4);
+                    std::memcpy(w + rest - 4, &tail, 4);
+                    w += rest;
+                    p = end;
+                }
+            }
+        }
         for (; p < end; ++p) {
             const unsigned char c = static_cast<unsigned char>(*p);
             if (!kNeedsEscape[c]) [[likely]] *w++ = static_cast<char>(c);
@@ -75,60 +119,33 @@ void write_json_string(OutBuffer& out, std::string_view text) {
 
 namespace {
 
-// Writes the value at `node` and returns the node after its subtree; a NaN
-// is written as null and sets `nan`. Depth is bounded by whoever built the
-// tree.
-const Node* write_value(OutBuffer& out, const Node* node, bool& nan) {
+// Gives the value at `node` to `emit` and returns the node after its subtree.
+// Depth is bounded by whoever built the tree.
+const Node* emit_value(JsonEmitter& emit, const Node* node) {
     switch (node->kind()) {
-        case Kind::Null:
-            out.append("null", 4);
-            return node + 1;
-        case Kind::Bool:
-            if (node->boolean) out.append("true", 4);
-            else out.append("false", 5);
-            return node + 1;
-        case Kind::Int:
-            write_int(out, node->integer);
-            return node + 1;
-        case Kind::BigInt:
-            out.append(node->str());
-            return node + 1;
-        case Kind::Float:
-            // JSON has no infinity, but a number too large for a double
-            // reads back as one.
-            if (std::isfinite(node->real)) write_float_shortest(out, node->real);
-            else if (node->real > 0) out.append("1e999", 5);
-            else if (node->real < 0) out.append("-1e999", 6);
-            else {
-                out.append("null", 4);
-                nan = true;
-            }
-            return node + 1;
-        case Kind::Str:
-            write_json_string(out, node->str());
-            return node + 1;
+        case Kind::Null: emit.add_null(); break;
+        case Kind::Bool: emit.add_bool(node->boolean); break;
+        case Kind::Int: emit.add_int(node->integer); break;
+        case Kind::BigInt: emit.add_big_int(node->str()); break;
+        case Kind::Float: emit.add_float(node->real); break;
+        case Kind::Str: emit.add_str(node->str(), node->known_ascii()); break;
         case Kind::List: {
             const std::uint64_t count = node->size();
             const Node* child = node->first_child();
-            out.push('[');
-            for (std::uint64_t i = 0; i < count; ++i) {
-                if (i) out.push(',');
-                child = write_value(out, child, nan);
-            }
-            out.push(']');
+            emit.begin_list();
+            for (std::uint64_t i = 0; i < count; ++i) child = emit_value(emit, child);
+            emit.end_list();
             return child;
         }
         case Kind::Map: {
             const std::uint64_t count = node->size();
             const Node* child = node->first_child();
-            out.push('{');
+            emit.begin_map();
             for (std::uint64_t i = 0; i < count; ++i) {
-                if (i) out.push(',');
-                write_json_string(out, child->str());
-                out.push(':');
-                child = write_value(out, child + 1, nan);
+                emit.add_key(child->str(), child->known_ascii());
+                child = emit_value(emit, child + 1);
             }
-            out.push('}');
+            emit.end_map();
             return child;
         }
     }
@@ -138,9 +155,9 @@ const Node* write_value(OutBuffer& out, const Node* node, bool& nan) {
 }  // namespace
 
 Status write_json(OutBuffer& out, const ConfigTree& tree) {
-    bool nan = false;
-    write_value(out, &tree.root(), nan);
-    if (nan) return value_error("nan has no json form");
+    JsonEmitter emit(out);
+    emit_value(emit, &tree.root());
+    if (emit.saw_nan()) return JsonEmitter::nan_error();
     return Status::success();
 }
 

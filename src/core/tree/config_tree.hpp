@@ -118,6 +118,9 @@ public:
     void add_str(std::string_view text, bool ascii = false) {
         push(make(Kind::Str, text.size()) | (ascii ? Node::kAsciiFlag : 0)).text = tree_.arena_.copy(text);
     }
+    // A Map's key: a string, as add_str (a walk that also feeds a JSON
+    // writer, which tells keys from values, names it so).
+    void add_key(std::string_view text, bool ascii = false) { add_str(text, ascii); }
     // A string whose bytes outlive the tree (the buffer given to keep_source,
     // or static text): no copy.
     void add_str_view(std::string_view text, bool ascii = false) {
