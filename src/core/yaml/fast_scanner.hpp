@@ -51,6 +51,7 @@
 
 #include "core/text/scan.hpp"
 #include "core/text/utf8.hpp"
+#include "core/yaml/parser.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -58,7 +59,6 @@
 
 namespace tabrix::yaml {
 
-enum class ScalarStyle : std::uint8_t { Plain, SingleQuoted, DoubleQuoted, Literal, Folded };
 
 namespace fast {
 
