@@ -4,7 +4,8 @@
 // Input on stdin: for each text, its length in bytes on a line, then the
 // bytes. Output: for each text, the length of its report on a line, then the
 // report: one event per line, and after an error the line
-// "ERROR <description> at <line>:<column>".
+// "ERROR <description> at <line>:<column>". With --summary, the report is
+// the number of events (and whether StreamEnd came last) and the error.
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -42,11 +43,16 @@ void properties(std::string& out, const Event& event) {
     }
 }
 
-std::string report(std::string_view text) {
+std::string report(std::string_view text, bool summary) {
     std::string out;
     Parser parser(text);
     Event event;
+    std::size_t count = 0;
+    EventKind last = EventKind::StreamStart;
     while (parser.next(event)) {
+        ++count;
+        last = event.kind;
+        if (summary) continue;
         switch (event.kind) {
             case EventKind::StreamStart: out += "+STR"; break;
             case EventKind::StreamEnd: out += "-STR"; break;
@@ -78,6 +84,9 @@ std::string report(std::string_view text) {
         }
         out += '\n';
     }
+    if (summary) {
+        out = std::to_string(count) + " events" + (last == EventKind::StreamEnd ? ", StreamEnd last" : "") + "\n";
+    }
     if (parser.failed()) {
         const Location at = locate(text, parser.error_offset());
         out += "ERROR " + parser.error() + " at " + std::to_string(at.line + 1) + ":" +
@@ -88,7 +97,8 @@ std::string report(std::string_view text) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const bool summary = argc > 1 && std::string_view(argv[1]) == "--summary";
     std::ios::sync_with_stdio(false);
     std::string size_line;
     while (std::getline(std::cin, size_line)) {
@@ -96,7 +106,7 @@ int main() {
         const std::size_t size = std::stoul(size_line);
         std::string text(size, '\0');
         std::cin.read(text.data(), static_cast<std::streamsize>(size));
-        const std::string out = report(text);
+        const std::string out = report(text, summary);
         std::cout << out.size() << '\n' << out;
     }
     std::cout.flush();

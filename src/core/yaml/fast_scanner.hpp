@@ -43,6 +43,7 @@
 // handle resolved ("!!str" as "tag:yaml.org,2002:str").
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -538,6 +539,8 @@ private:
     // chomping of the final breaks. p_ is left at the start of the first line
     // after the scalar.
     bool literal_or_folded(long parent, Scalar& out) {
+        // At the top level YAML 1.2 lets the content start in column 0.
+        if (parent < 0) return false;
         const bool literal = *p_ == '|';
         ++p_;
         int chomping = 0;  // -1 strip, 0 clip, +1 keep
@@ -576,6 +579,8 @@ private:
             breaks = 0;
             leading_blank = trailing_blank;
             const char* eol = scan::find_any<false, '\n'>(p_, end_);
+            // A last line of blanks without a break: the parser's reading.
+            if (eol == end_ && std::all_of(p_, eol, [](char b) { return b == ' ' || b == '\t'; })) return false;
             scratch_.append(p_, static_cast<std::size_t>(eol - p_));
             p_ = eol;
             if (p_ < end_) {
@@ -599,6 +604,7 @@ private:
     // of the next line (line_ at its start).
     bool block_breaks(long parent, long& indent, std::size_t& breaks) {
         long deepest = 0;
+        long deepest_empty = 0;
         while (true) {
             line_ = p_;
             while ((indent == 0 || p_ - line_ < indent) && p_ < end_ && *p_ == ' ') ++p_;
@@ -606,9 +612,14 @@ private:
             if (column > deepest) deepest = column;
             if ((indent == 0 || column < indent) && at(p_) == '\t') return false;  // a tab as indentation
             if (at(p_) != '\n') break;
+            if (column > deepest_empty) deepest_empty = column;
             ++breaks;
             ++p_;
         }
+        // Spaces before the end of the text, or (YAML 1.2) an empty line
+        // more indented than the first line with content: the parser's.
+        if (p_ == end_ && p_ != line_) return false;
+        if (indent == 0 && p_ < end_ && p_ - line_ > parent && deepest_empty > p_ - line_) return false;
         if (indent == 0) {
             indent = deepest;
             if (indent < parent + 1) indent = parent + 1;
@@ -863,6 +874,8 @@ private:
         if (fast::is_indicator(c)) {
             const char next = at(p_ + 1);
             if (c != '-' || next == ' ' || next == '\t' || next == '\n' || next == '\0') return false;
+            // "-" before a flow indicator is no scalar in YAML 1.2.
+            if (next == ',' || next == '[' || next == ']' || next == '{' || next == '}') return false;
         }
         const char* q = p_ + 1;
         while (true) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "core/text/utf8.hpp"
@@ -14,8 +15,7 @@ namespace {
 // ------------------------------------------------------------------ characters
 
 constexpr std::string_view kCoreTagPrefix = "tag:yaml.org,2002:";
-// An implicit key must end within this many characters of its start (bytes
-// here: a key of fewer bytes is never longer in characters).
+// An implicit key must end within this many characters of its start.
 constexpr std::size_t kMaxImplicitKey = 1024;
 
 inline bool is_break(char c) noexcept { return c == '\n' || c == '\r'; }
@@ -127,21 +127,54 @@ enum class Tok : std::uint8_t {
     Scalar,
 };
 
-// A token's texts: views into the input, or into strings of its own (the
-// views are made on access, so that a moved token stays valid).
+// A token's texts are views into the input, or into the scanner's text
+// store when the scanner had to rewrite them.
 struct Token {
     Tok kind = Tok::StreamStart;
     ScalarStyle style = ScalarStyle::Plain;
-    bool own_first = false;
-    bool own_second = false;
     std::size_t offset = 0;
-    std::string_view first_view;   // scalar text, anchor name, tag handle, directive handle
-    std::string_view second_view;  // tag suffix, directive prefix
-    std::string first_text;
-    std::string second_text;
+    std::string_view first;   // scalar text, anchor name, tag handle, directive handle
+    std::string_view second;  // tag suffix, directive prefix
+};
 
-    std::string_view first() const noexcept { return own_first ? std::string_view(first_text) : first_view; }
-    std::string_view second() const noexcept { return own_second ? std::string_view(second_text) : second_view; }
+// Texts kept for the tokens in the queue, in blocks that never move, so that
+// a view stays valid while more texts are added.
+class TextStore {
+public:
+    std::string_view keep(std::string_view text) {
+        if (text.size() > room_) grow(text.size());
+        if (!text.empty()) std::memcpy(next_, text.data(), text.size());
+        const std::string_view kept(next_, text.size());
+        next_ += text.size();
+        room_ -= text.size();
+        return kept;
+    }
+    // Forgets every text (no view into the store is in use any more); the
+    // last block, the largest, stays for the texts to come.
+    void clear() noexcept {
+        if (blocks_.empty()) return;
+        if (blocks_.size() > 1) {
+            blocks_.erase(blocks_.begin(), blocks_.end() - 1);
+            sizes_.erase(sizes_.begin(), sizes_.end() - 1);
+        }
+        next_ = blocks_.front().get();
+        room_ = sizes_.front();
+    }
+
+private:
+    void grow(std::size_t need) {
+        std::size_t size = sizes_.empty() ? 16 * 1024 : sizes_.back() * 2;
+        if (size < need) size = need;
+        blocks_.push_back(std::make_unique<char[]>(size));
+        sizes_.push_back(size);
+        next_ = blocks_.back().get();
+        room_ = size;
+    }
+
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<std::size_t> sizes_;
+    char* next_ = nullptr;
+    std::size_t room_ = 0;
 };
 
 struct SimpleKey {
@@ -149,6 +182,7 @@ struct SimpleKey {
     bool required = false;
     std::size_t token_number = 0;
     std::size_t offset = 0;
+    std::size_t chars = 0;  // characters before it
     std::size_t line = 0;
     long column = 0;
 };
@@ -163,7 +197,7 @@ public:
         simple_keys_.emplace_back();
         const std::size_t bad = first_unprintable(text);
         if (bad != text.size()) {
-            fail(std::string("invalid character"), bad);
+            fail(std::string("control characters are not allowed"), bad);
             invalid_at_ = bad;
         }
     }
@@ -172,7 +206,7 @@ public:
     Token* peek() {
         while (true) {
             if (failed_) return nullptr;
-            if (!tokens_.empty()) {
+            if (head_ < tokens_.size()) {
                 if (stream_end_done_) break;
                 stale_simple_keys();
                 if (failed_) return nullptr;
@@ -184,14 +218,22 @@ public:
             if (stream_end_done_) return nullptr;
             fetch_next_token();
         }
-        return &tokens_.front();
+        return &tokens_[head_];
     }
 
     Token take() {
-        Token token = std::move(tokens_.front());
-        tokens_.pop_front();
+        const Token token = tokens_[head_++];
         ++tokens_parsed_;
+        if (head_ == tokens_.size()) {
+            tokens_.clear();
+            head_ = 0;
+        }
         return token;
+    }
+
+    // Drops the texts of tokens already taken, when the queue is empty.
+    void release_texts() noexcept {
+        if (head_ == tokens_.size()) store_.clear();
     }
 
     bool failed() const noexcept { return failed_; }
@@ -240,6 +282,20 @@ private:
         return static_cast<long>(p_ - q);
     }
 
+    // Characters before byte `offset`, counted on from the last offset
+    // asked for (the offsets asked for rarely go back).
+    std::size_t chars_at(std::size_t offset) noexcept {
+        if (offset < count_offset_) {
+            count_offset_ = 0;
+            count_chars_ = 0;
+        }
+        for (std::size_t i = count_offset_; i < offset; ++i) {
+            count_chars_ += (static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80;
+        }
+        count_offset_ = offset;
+        return count_chars_;
+    }
+
     // ---- tokens
 
     Token& push(Tok kind, std::size_t offset) {
@@ -252,7 +308,7 @@ private:
         Token token;
         token.kind = kind;
         token.offset = offset;
-        tokens_.insert(tokens_.begin() + static_cast<std::ptrdiff_t>(number - tokens_parsed_), std::move(token));
+        tokens_.insert(tokens_.begin() + static_cast<std::ptrdiff_t>(head_ + number - tokens_parsed_), token);
     }
 
     // ---- simple keys
@@ -273,7 +329,10 @@ private:
     void stale_simple_keys() {
         while (live_begin_ < live_.size()) {
             SimpleKey& key = simple_keys_[live_[live_begin_]];
-            if (key.line == line_ && pos() <= key.offset + kMaxImplicitKey) break;
+            if (key.line == line_ && (pos() <= key.offset + kMaxImplicitKey ||
+                                      chars_at(pos()) - key.chars <= kMaxImplicitKey)) {
+                break;
+            }
             if (key.required) {
                 fail("could not find expected ':'", pos());
                 return;
@@ -295,8 +354,9 @@ private:
         SimpleKey& key = simple_keys_[level];
         key.possible = true;
         key.required = !in_flow() && indent_ == column() && !tab_indented_;
-        key.token_number = tokens_parsed_ + tokens_.size();
+        key.token_number = tokens_parsed_ + tokens_.size() - head_;
         key.offset = pos();
+        key.chars = chars_at(key.offset);
         key.line = line_;
         key.column = column();
         live_.push_back(level);
@@ -636,7 +696,7 @@ private:
             return;
         }
         Token& token = push(kind, start);
-        token.first_view = std::string_view(name, static_cast<std::size_t>(p_ - name));
+        token.first = std::string_view(name, static_cast<std::size_t>(p_ - name));
     }
 
     // Appends the tag characters at p_ to `out`, decoding %XX escapes;
@@ -677,11 +737,11 @@ private:
         Token token;
         token.kind = Tok::Tag;
         token.offset = start;
-        token.own_first = token.own_second = true;
+        scratch_.clear();
         if (at(1) == '<') {
             p_ += 2;
-            if (!scan_uri(token.second_text, true)) return;
-            if (at() != '>' || token.second_text.empty()) {
+            if (!scan_uri(scratch_, true)) return;
+            if (at() != '>' || scratch_.empty()) {
                 fail("did not find the expected '>' of a verbatim tag", pos());
                 return;
             }
@@ -691,14 +751,14 @@ private:
             const char* q = p_ + 1;
             while (q < end_ && is_word(*q)) ++q;
             if (q < end_ && *q == '!') {
-                token.first_text.assign(p_, static_cast<std::size_t>(q + 1 - p_));
+                token.first = std::string_view(p_, static_cast<std::size_t>(q + 1 - p_));
                 p_ = q + 1;
             } else {
-                token.first_text = "!";
+                token.first = std::string_view(p_, 1);
                 ++p_;
             }
-            if (!scan_uri(token.second_text, false)) return;
-            if (token.first_text != "!" && token.second_text.empty()) {
+            if (!scan_uri(scratch_, false)) return;
+            if (token.first != "!" && scratch_.empty()) {
                 fail("did not find expected tag suffix", start);
                 return;
             }
@@ -707,7 +767,8 @@ private:
             fail("did not find expected whitespace after a tag", pos());
             return;
         }
-        tokens_.push_back(std::move(token));
+        token.second = store_.keep(scratch_);
+        tokens_.push_back(token);
     }
 
     void fetch_directive() {
@@ -749,7 +810,7 @@ private:
                 return;
             }
             Token& token = push(Tok::VersionDirective, start);
-            token.first_view = std::string_view(version, static_cast<std::size_t>(p_ - version));
+            token.first = std::string_view(version, static_cast<std::size_t>(p_ - version));
         } else if (directive == "TAG") {
             if (!skip_blanks() || at() != '!') {
                 fail("did not find expected tag handle of a %TAG directive", pos());
@@ -771,18 +832,19 @@ private:
             Token token;
             token.kind = Tok::TagDirective;
             token.offset = start;
-            token.first_view = handle_text;
-            token.own_second = true;
+            token.first = handle_text;
+            scratch_.clear();
             if (at() == '!' || is_uri_char(at())) {
-                token.second_text.push_back(*p_);
+                scratch_.push_back(*p_);
                 ++p_;
             }
-            if (!scan_uri(token.second_text, true)) return;
-            if (token.second_text.empty()) {
+            if (!scan_uri(scratch_, true)) return;
+            if (scratch_.empty()) {
                 fail("did not find expected tag prefix of a %TAG directive", pos());
                 return;
             }
-            tokens_.push_back(std::move(token));
+            token.second = store_.keep(scratch_);
+            tokens_.push_back(token);
         } else {
             // A reserved directive: its parameters are ignored.
             while (p_ < end_ && !is_break(*p_)) {
@@ -821,16 +883,16 @@ private:
         token.style = double_quoted ? ScalarStyle::DoubleQuoted : ScalarStyle::SingleQuoted;
         token.offset = start;
         if (p_ < end_ && *p_ == quote && !(quote == '\'' && at(1) == '\'')) {
-            token.first_view = std::string_view(run, static_cast<std::size_t>(p_ - run));
+            token.first = std::string_view(run, static_cast<std::size_t>(p_ - run));
         } else {
             // Blanks before a line break fold away: the slow scan takes them.
             while (p_ > run && is_blank(p_[-1])) --p_;
-            token.first_text.assign(run, static_cast<std::size_t>(p_ - run));
-            if (!scan_quoted_slow(token.first_text, double_quoted)) return;
-            token.own_first = true;
+            scratch_.assign(run, static_cast<std::size_t>(p_ - run));
+            if (!scan_quoted_slow(scratch_, double_quoted)) return;
+            token.first = store_.keep(scratch_);
         }
         ++p_;  // the closing quote
-        tokens_.push_back(std::move(token));
+        tokens_.push_back(token);
         json_like_before_ = true;
     }
 
@@ -1038,8 +1100,7 @@ private:
             }
             if (!go_on) break;
             if (!out) {
-                out = &token.first_text;
-                token.own_first = true;
+                out = &scratch_;
                 out->assign(run, static_cast<std::size_t>(content_end - run));
             }
             if (breaks == 0) {
@@ -1053,8 +1114,8 @@ private:
         p_ = content_end;
         line_ = content_line;
         line_start_ = content_line_start;
-        if (!out) token.first_view = std::string_view(run, static_cast<std::size_t>(content_end - run));
-        tokens_.push_back(std::move(token));
+        token.first = out ? store_.keep(*out) : std::string_view(run, static_cast<std::size_t>(content_end - run));
+        tokens_.push_back(token);
     }
 
     void fetch_block_scalar(bool folded) {
@@ -1098,8 +1159,8 @@ private:
         token.kind = Tok::Scalar;
         token.style = folded ? ScalarStyle::Folded : ScalarStyle::Literal;
         token.offset = start;
-        token.own_first = true;
-        std::string& out = token.first_text;
+        std::string& out = scratch_;
+        out.clear();
         const long parent = indent_;
         long indent = 0;
         if (increment) indent = (parent >= 0 ? parent : 0) + increment;
@@ -1108,7 +1169,7 @@ private:
         if (p_ < end_) {
             skip_break();
         } else {
-            tokens_.push_back(std::move(token));
+            tokens_.push_back(token);
             return;
         }
         if (indent == 0) {
@@ -1133,9 +1194,9 @@ private:
                 scan = q;
             }
             const long minimum = parent + 1 > 0 ? parent + 1 : 0;
-            if (detected >= 0) {
-                indent = std::max(detected, minimum);
-                if (detected >= minimum && max_empty > detected) {
+            if (detected >= minimum) {
+                indent = detected;
+                if (max_empty > detected) {
                     fail("a leading empty line of a block scalar has more spaces than its first line",
                          static_cast<std::size_t>(max_empty_at - text_.data()));
                     return;
@@ -1209,7 +1270,8 @@ private:
             while (p_ < end_ && !is_break(*p_)) ++p_;
             out.append(text, static_cast<std::size_t>(p_ - text));
             if (p_ == end_) {
-                leading_break = "\n";
+                // A last line of blanks without a break still ends as a line.
+                if (trailing_blank && std::all_of(text, p_, [](char c) { return is_blank(c); })) leading_break = "\n";
                 break;
             }
             leading_break = "\n";
@@ -1219,7 +1281,8 @@ private:
         if (chomp == 1) out += breaks;
         // The next token starts at the first line not taken (p_ stands at
         // its start), or at the end of the text.
-        tokens_.push_back(std::move(token));
+        token.first = store_.keep(out);
+        tokens_.push_back(token);
     }
 
     std::string_view text_;
@@ -1227,7 +1290,10 @@ private:
     const char* end_;
     const char* line_start_ = text_.data();
     std::size_t line_ = 0;
-    std::deque<Token> tokens_;
+    std::vector<Token> tokens_;  // the queue: tokens_[head_] onwards
+    std::size_t head_ = 0;
+    TextStore store_;
+    std::string scratch_;
     std::size_t tokens_parsed_ = 0;
     bool stream_start_done_ = false;
     bool stream_end_done_ = false;
@@ -1247,6 +1313,8 @@ private:
     std::size_t tab_key_offset_ = ~std::size_t{0};
     std::size_t document_end_line_ = ~std::size_t{0};
     std::size_t invalid_at_ = ~std::size_t{0};
+    std::size_t count_offset_ = 0;
+    std::size_t count_chars_ = 0;
     bool failed_ = false;
     std::string error_;
     std::size_t error_offset_ = 0;
@@ -1288,7 +1356,7 @@ struct Parser::State {
     St state = St::StreamStart;
     std::vector<St> states;
     bool implicit_allowed = true;  // a bare document may start here
-    std::vector<std::pair<std::string, std::string>> handles;
+    std::unordered_map<std::string, std::string> handles;  // %TAG handle -> prefix
     Token current;   // the token whose texts the last event shows
     Token anchor;
     Token tag;
@@ -1328,6 +1396,7 @@ struct Parser::State {
 
     bool next(Event& event) {
         if (failed || state == St::End) return false;
+        scanner.release_texts();
         event = Event();
         switch (state) {
             case St::StreamStart: {
@@ -1470,14 +1539,12 @@ struct Parser::State {
             if (d.kind == Tok::VersionDirective) {
                 if (version) return fail("found duplicate %YAML directive", d.offset);
                 version = true;
-                const std::string_view v = d.first();
+                const std::string_view v = d.first;
                 if (!v.starts_with("1.")) return fail("found incompatible YAML document", d.offset);
             } else {
-                const std::string handle(d.first());
-                for (const auto& entry : handles) {
-                    if (entry.first == handle) return fail("found duplicate %TAG directive", d.offset);
+                if (!handles.emplace(std::string(d.first), std::string(d.second)).second) {
+                    return fail("found duplicate %TAG directive", d.offset);
                 }
-                handles.emplace_back(handle, std::string(d.second()));
             }
             t = peek();
             if (!t) return false;
@@ -1494,15 +1561,16 @@ struct Parser::State {
     }
 
     bool resolve_tag(const Token& token) {
-        const std::string_view handle = token.first();
-        const std::string_view suffix = token.second();
+        const std::string_view handle = token.first;
+        const std::string_view suffix = token.second;
         if (handle.empty()) {  // verbatim
             tag_text.assign(suffix);
             return true;
         }
-        for (const auto& entry : handles) {
-            if (entry.first == handle) {
-                tag_text = entry.second;
+        if (!handles.empty()) {
+            const auto found = handles.find(std::string(handle));
+            if (found != handles.end()) {
+                tag_text = found->second;
                 tag_text += suffix;
                 return true;
             }
@@ -1527,7 +1595,7 @@ struct Parser::State {
             pop_state();
             current = scanner.take();
             event.kind = EventKind::Alias;
-            event.anchor = current.first();
+            event.anchor = current.first;
             event.offset = current.offset;
             return true;
         }
@@ -1548,7 +1616,7 @@ struct Parser::State {
             t = peek();
             if (!t) return false;
         }
-        if (has_anchor) event.anchor = anchor.first();
+        if (has_anchor) event.anchor = anchor.first;
         if (has_tag) {
             event.tagged = true;
             event.tag = tag_text;
@@ -1565,7 +1633,7 @@ struct Parser::State {
                 current = scanner.take();
                 event.kind = EventKind::Scalar;
                 event.style = current.style;
-                event.value = current.first();
+                event.value = current.first;
                 return true;
             case Tok::FlowSequenceStart:
                 scanner.take();
