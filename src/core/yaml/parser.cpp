@@ -6,6 +6,11 @@
 #include <unordered_map>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "core/text/scan.hpp"
 #include "core/text/utf8.hpp"
 
 namespace tabrix::yaml {
@@ -55,7 +60,20 @@ std::size_t first_unprintable(std::string_view text) noexcept {
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
-        // Eight ASCII printable bytes at a time.
+        // Printable ASCII, tabs and line breaks, sixteen or eight bytes at a time.
+#if defined(__SSE2__)
+        while (i + 16 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            // Signed: bytes of 0x80 and above compare below 0x20 too.
+            const __m128i low = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+            const __m128i ok = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')),
+                                                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+            const __m128i bad = _mm_or_si128(_mm_andnot_si128(ok, low), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
+            if (_mm_movemask_epi8(bad) != 0) break;
+            i += 16;
+        }
+#endif
         while (i + 8 <= n) {
             std::uint64_t w;
             std::memcpy(&w, p + i, 8);
@@ -289,9 +307,14 @@ private:
             count_offset_ = 0;
             count_chars_ = 0;
         }
-        for (std::size_t i = count_offset_; i < offset; ++i) {
-            count_chars_ += (static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80;
+        std::size_t i = count_offset_;
+        // Eight bytes at a time: a continuation byte has bit 7 set and bit 6 clear.
+        for (; i + 8 <= offset; i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, text_.data() + i, 8);
+            count_chars_ += 8 - static_cast<std::size_t>(__builtin_popcountll(w & ~(w << 1) & 0x8080808080808080ULL));
         }
+        for (; i < offset; ++i) count_chars_ += (static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80;
         count_offset_ = offset;
         return count_chars_;
     }
@@ -1045,9 +1068,14 @@ private:
         while (true) {
             // One line of the scalar.
             const char* q = p_;
-            while (q < end_) {
+            while (true) {
+                // Only blanks, breaks, ':' and (in flow) flow indicators can end
+                // the text; other control characters were refused up front.
+                q = flow ? scan::find_any<true, ' ', ':', ',', '[', ']', '{', '}'>(q, end_)
+                         : scan::find_any<true, ' ', ':'>(q, end_);
+                if (q == end_) break;
                 const char c = *q;
-                if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+                if (c == ' ' || c == '\t') {
                     // Inner blanks stay when more text follows on the line.
                     const char* w = q;
                     while (w < end_ && is_blank(*w)) ++w;
@@ -1058,10 +1086,14 @@ private:
                 if (c == ':') {
                     const char n = q + 1 < end_ ? q[1] : ' ';
                     if (is_blank(n) || is_break(n) || (flow && is_flow_indicator(n))) break;
-                } else if (flow && is_flow_indicator(c)) {
-                    break;
+                    ++q;
+                    continue;
                 }
-                ++q;
+                if (static_cast<unsigned char>(c) < 0x20 && !is_break(c)) {
+                    ++q;
+                    continue;
+                }
+                break;  // a break, or a flow indicator in a flow collection
             }
             while (q > p_ && is_blank(q[-1])) --q;
             if (out) out->append(p_, static_cast<std::size_t>(q - p_));
