@@ -503,7 +503,7 @@ private:
     // A plain or quoted scalar in the block context. `colon` tells whether a
     // ':' and a blank follow it on the line (it is then a key, and p_ is left
     // at the ':'); otherwise p_ is left after it.
-    bool simple_scalar(Scalar& out, bool& colon) {
+    [[gnu::always_inline]] bool simple_scalar(Scalar& out, bool& colon) {
         const char c = *p_;
         if (c == '\'' || c == '"') {
             if (!quoted(out)) return false;
@@ -541,7 +541,7 @@ private:
     // first line with content), the lines with their folding, and the
     // chomping of the final breaks. p_ is left at the start of the first line
     // after the scalar.
-    bool literal_or_folded(long parent, Scalar& out) {
+    [[gnu::noinline]] bool literal_or_folded(long parent, Scalar& out) {
         // At the top level YAML 1.2 lets the content start in column 0.
         if (parent < 0) return false;
         const bool literal = *p_ == '|';
