@@ -6,7 +6,7 @@ PYTHON ?= python3
 
 # Debian packages, only for what PyPI does not give: the compiler, the C
 # libraries and what a Debian interpreter needs to make a virtual environment.
-BUILD_DEPS := g++ make pkg-config python3-dev python3-venv libyaml-dev libutf8proc-dev
+BUILD_DEPS := g++ make pkg-config python3-dev python3-venv libutf8proc-dev
 # clang with its runtime libraries (libFuzzer, sanitizers), for `make fuzz`.
 FUZZ_DEPS  := clang libclang-rt-dev
 

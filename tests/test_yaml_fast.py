@@ -1,12 +1,12 @@
-"""The YAML fast scanner against libyaml.
+"""The YAML fast scanner against the YAML parser.
 
 yaml.loads reads the common shape of configuration text with its own fast
-scanner and leaves every other text to libyaml. The test driver
+scanner and leaves every other text to the parser. The test driver
 yaml_fast_check (tests/native, built with the module) runs each text both
-ways: the fast scanner's events must be libyaml's exactly, and the load with
-the fast scanner first must give the same value or the same error as the load
-with libyaml alone. Its verdict per text is "fast" (the fast scanner read it),
-"bail" (it left the text to libyaml) or "mismatch: ..." (a fault).
+ways: the fast scanner's events must be the parser's exactly, and the load with the fast
+scanner first must give the same value or the same error as the load with the
+parser alone. Its verdict per text is "fast" (the fast scanner read it),
+"bail" (it left the text to the parser) or "mismatch: ..." (a fault).
 """
 
 import pathlib
@@ -91,7 +91,7 @@ FAST = [
     "a: >\n  x\n\n\n  y\n  \n  z\n", "a: |\n  é😀\n", "a: >\n  x\n  \ty",
     # Flow collections on one line.
     "a: []", "a: {}", "a: [1, 2]", "a: [ 1 , 2 ]", "a: [x y, 'q', \"d\"]", "a: {b: 1, c: [2, 3]}",
-    "a: [[1], [2, [3]], {}]", "a: {'b': c, \"d\": e}", "a: [a:b, -1, x#y, x?]", "a: [-]", "[1, 2]", "{a: 1}",
+    "a: [[1], [2, [3]], {}]", "a: {'b': c, \"d\": e}", "a: [a:b, -1, x#y, x?]", "[1, 2]", "{a: 1}",
     "- [1]\n- {a: b}", "a: [x] # c",
     # Anchors and aliases.
     "a: &x 1\nb: *x", "a: &x\n  b: 1\nc: *x", "a: &x\n- 1\nb: *x", "- &x [1, 2]\n- *x", "- &x\n  a: 1\n- *x",
@@ -124,16 +124,16 @@ BAIL = [
     "- !t\n- x", "a: !<tag:x> y", "a: !e!x y", "a: !t%21 y", "a: !!", "a: !! x", "a: !t:x y", "- !t k: v",
     "a: !t *x", "a: !t !u x", "a: !t\tx", "!t a: 1", "%YAML 1.1\n---\na: 1", "a: 1\n...", "a: 1\n---\nb: 2",
     "--- x", "--- |\n x", "...", "a: 1\n--- ",
-    # Keys libyaml reads otherwise, or refuses.
+    # Keys the fast scanner leaves to the parser.
     "? a\n: 1", "[a]: 1", "{a: b}: 1", "&x a: 1", "*x : 1", "- &x a: 1", "k" * 1025 + ": v",
     "é" * 600 + ": v", "a: 1\nb", "- a\nb: 1", "a: 1\n- b", "'a'x: 1", "'a':b", '"a"#c',
-    # Values libyaml reads otherwise, or refuses.
+    # Values the fast scanner leaves to the parser.
     "a: b: c", "a: - b", "a: ? b", "a: 'x'#c", "a: [x]#c", "a: 'x' y", "a: [x] y", "a: &x *y",
     "a: &x &y 1", "a: @x", "a: `x`", "a: %x", "a: ,x", "a: ]", "a: }", "a: 'x':", "a: b:",
     "a: &x: 1", "a: *x: 1", "- *x : 1", "a: &x\n  - 1\n- 2",
-    # Flow collections with what the fast scanner leaves to libyaml.
+    # Flow collections with what the fast scanner leaves to the parser.
     "a: [1, 2, ]", "a: [,]", "a: [a: b]", "a: [a:, b]", "a: [a:]", "a: {a}", "a: {a: }", "a: {a:b}",
-    "a: [?x]", "a: [&x 1]", "a: [!t 1]", "a: {a: [1], b}", "a: [a:[b]]", "a: ['a': b]",
+    "a: [?x]", "a: [-]", "a: [&x 1]", "a: [!t 1]", "a: {a: [1], b}", "a: [a:[b]]", "a: ['a': b]",
     # Escapes the fast scanner does not take.
     r'a: "\q"', r'a: "\ud800"', r'a: "\U00110000"', r'a: "\x4"', r'a: "\u00e"', 'a: "\\\n"',
     # Nesting beyond the limit.
@@ -147,7 +147,7 @@ def test_fast_scanner_reads_the_subset(text):
 
 
 @pytest.mark.parametrize("text", BAIL)
-def test_fast_scanner_leaves_the_rest_to_libyaml(text):
+def test_fast_scanner_leaves_the_rest_to_the_parser(text):
     assert assert_agree([text]) == ["bail"], text
 
 
@@ -336,7 +336,8 @@ def documents(draw):
         writer.mapping(0, 0)
     else:
         writer.sequence(0, 0)
-    return "\n".join(writer.lines) + draw(st.sampled_from(["", "\n", "\n\n", "\n# end"]))
+    # (A last line of spaces without a line break is left to the parser.)
+    return "\n".join(writer.lines).rstrip(" ") + draw(st.sampled_from(["", "\n", "\n\n", "\n# end"]))
 
 
 NASTY = [":", ": ", " #", "#", "-", "- ", "\t", "\r", "\r\n", "'", '"', "\\", "[", "]", "{", "}", ",", "?",

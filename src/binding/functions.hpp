@@ -10,6 +10,7 @@ namespace tabrix::py {
 // Signatures shared by the submodules (the docstrings in the tables spell
 // the same text signatures).
 inline constexpr Signature kLoadsSignature{"loads", {"data"}};
+inline constexpr Signature kLoadsAllSignature{"_loads_all", {"data"}};
 inline constexpr Signature kDumpsSignature{"dumps", {"obj"}};
 inline constexpr Signature kStreamSignature{"stream", {"data"}};
 inline constexpr Signature kStreamAtSignature{"stream_at", {"path"}};

@@ -35,7 +35,13 @@ int add_functions(PyObject* module, PyMethodDef* table) {
         Ref function(PyCMethod_New(def, module, module_name.get(), nullptr));
         if (!function) return -1;
         Ref name(PyObject_GetAttrString(function.get(), "__name__"));
-        if (!name || add_name(module, name.get(), function.get()) < 0) return -1;
+        if (!name) return -1;
+        // A name starting with "_" is private: bound, but not listed in __all__.
+        if (def->ml_name[0] == '_') {
+            if (PyObject_SetAttr(module, name.get(), function.get()) < 0) return -1;
+        } else if (add_name(module, name.get(), function.get()) < 0) {
+            return -1;
+        }
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 // yaml.loads and yaml.dumps.
 #include <optional>
+#include <vector>
 #include <string>
 
 #include "binding/functions.hpp"
@@ -25,6 +26,28 @@ PyResult loads(PyObject*, Text data) {
     return tree_to_python(tree->value());
 }
 
+// Every document of the stream, as a list (tabrix.loads_all).
+PyResult loads_all(PyObject*, Text data) {
+    std::string buffer(data.utf8);  // private copy, read without the lock
+    ConversionTurn turn;
+    std::optional<Result<std::vector<ConfigTree>>> trees;
+    {
+        WithoutGil unlocked(turn);
+        trees.emplace(yaml::load_all(buffer));
+        std::string().swap(buffer);
+    }
+    if (!*trees) return std::move(*trees).error();
+    const std::vector<ConfigTree>& documents = trees->value();
+    PyResult list = PyResult::from(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+    if (!list) return list;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        PyResult item = tree_to_python(documents[i]);
+        if (!item) return item;
+        PyList_SET_ITEM(list->get(), static_cast<Py_ssize_t>(i), std::move(item).value().release());
+    }
+    return list;
+}
+
 PyResult dumps(PyObject*, PyObject* obj) {
     Outcome<ConfigTree> tree = tree_from_python(obj);
     if (!tree) return std::move(tree).error();
@@ -38,6 +61,8 @@ PyResult dumps(PyObject*, PyObject* obj) {
 PyMethodDef yaml_functions[] = {
     {"loads", function<kLoadsSignature, loads>(), kFastCall, "loads(data)\n--\n\n"},
     {"dumps", function<kDumpsSignature, dumps>(), kFastCall, "dumps(obj)\n--\n\n"},
+    // Private: an attribute of the submodule, left out of its __all__.
+    {"_loads_all", function<kLoadsAllSignature, loads_all>(), kFastCall, "_loads_all(data)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

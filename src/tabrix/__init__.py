@@ -44,7 +44,9 @@ __all__ = [
     "iter_rows",
     "jsonc",
     "load",
+    "load_all",
     "loads",
+    "loads_all",
     "toml",
     "tsv",
     "yaml",
@@ -169,6 +171,24 @@ def load(source: Source, format: str | None = None) -> Any:
     text, name = _read_text(source)
     try:
         return codec.loads(text)
+    except Exception as error:
+        if name is not None:
+            error.add_note(f"in {name}")
+        raise
+
+
+def loads_all(text: str) -> list[Any]:
+    """Every document of a YAML stream (documents separated by ``---``, as
+    in Kubernetes manifests), in order: an empty list for an empty stream."""
+    return yaml._loads_all(text)
+
+
+def load_all(source: Source) -> list[Any]:
+    """Every document of the YAML stream in a path or open file (read as in
+    :func:`load`), in order."""
+    text, name = _read_text(source)
+    try:
+        return yaml._loads_all(text)
     except Exception as error:
         if name is not None:
             error.add_note(f"in {name}")

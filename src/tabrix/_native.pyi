@@ -31,7 +31,11 @@ class _Toml(ModuleType):
     def loads(self, data: str) -> dict[str, Any]: ...
     def dumps(self, obj: dict[str, Any]) -> str: ...
 
-yaml: _Codec
+class _Yaml(_Codec):
+    # Private: every document of a stream (tabrix.loads_all).
+    def _loads_all(self, data: str) -> list[Any]: ...
+
+yaml: _Yaml
 csv: _Delimited
 tsv: _Delimited
 toml: _Toml

@@ -102,13 +102,18 @@ def _read_bytes(path: str, show_progress: bool) -> bytes:
         raise UserError(f"{path}: {error.strerror}") from None
 
 
-def read_document(path: str, format: str | None, env: dict[str, str] | None, progress: bool = False) -> Any:
-    """The value of a document, interpolated when `env` is given."""
+def read_document(path: str, format: str | None, env: dict[str, str] | None, progress: bool = False,
+                  all_documents: bool = False) -> Any:
+    """The value of a document, interpolated when `env` is given; with
+    `all_documents`, the list of every document of a YAML stream."""
     name = "<stdin>" if path == "-" else path
     fmt = _format_of(path, format, "--from")
+    if all_documents and fmt != "yaml":
+        raise UserError(f"{name}: --all reads the documents of a YAML stream, not {fmt}")
     data = _read_bytes(path, progress and fmt in ("csv", "tsv"))
     try:
-        value = tabrix.loads(tabrix.decode_utf8(data, name), fmt)
+        text = tabrix.decode_utf8(data, name)
+        value = tabrix.loads_all(text) if all_documents else tabrix.loads(text, fmt)
     except ValueError as error:
         raise UserError(f"{name}: {str(error).rstrip()}") from None
     if env is not None:
@@ -227,9 +232,28 @@ def cmd_convert(args: argparse.Namespace) -> int:
     out = args.output if args.output is not None else "-"
     if out == "-" and args.to is None:
         raise UserError("name the output format with --to (or give an output file)")
-    value = read_document(args.input, args.from_format, environment(args), progress=True)
-    write_document(value, out, args.to)
+    value = read_document(args.input, args.from_format, environment(args), progress=True, all_documents=args.all)
+    if args.all and _format_of(out, args.to, "--to") == "yaml":
+        write_stream(value, out)
+    else:
+        write_document(value, out, args.to)
     return 0
+
+
+def write_stream(documents: list[Any], path: str) -> None:
+    """A YAML stream of the documents, each after a "---" line."""
+    try:
+        text = "".join("---\n" + tabrix.yaml.dumps(document) for document in documents)
+    except (ValueError, TypeError) as error:
+        raise UserError(f"cannot write yaml: {error}") from None
+    if path == "-":
+        sys.stdout.write(text)
+        sys.stdout.flush()
+        return
+    try:
+        tabrix.write_text_atomically(text, path)
+    except OSError as error:
+        raise UserError(f"{path}: {error.strerror}") from None
 
 
 def _lookup(value: Any, path: str) -> Any:
@@ -255,12 +279,13 @@ def _lookup(value: Any, path: str) -> Any:
 
 
 def cmd_get(args: argparse.Namespace) -> int:
-    value = read_document(args.file, args.from_format, environment(args))
-    found = _lookup(value, args.key_path)
-    if isinstance(found, str):
-        print(found)
-    else:
-        print(tabrix.jsonc.dumps(found))
+    value = read_document(args.file, args.from_format, environment(args), all_documents=args.all)
+    for document in value if args.all else [value]:
+        found = _lookup(document, args.key_path)
+        if isinstance(found, str):
+            print(found)
+        else:
+            print(tabrix.jsonc.dumps(found))
     return 0
 
 
@@ -319,6 +344,8 @@ def build_parser() -> argparse.ArgumentParser:
     convert.add_argument("output", metavar="OUT", nargs="?")
     convert.add_argument("--from", dest="from_format", choices=formats, metavar="FORMAT")
     convert.add_argument("--to", choices=formats, metavar="FORMAT")
+    convert.add_argument("--all", action="store_true",
+                         help="every document of a YAML stream: a YAML stream again, or a list in other formats")
     add_env(convert)
     convert.set_defaults(handler=cmd_convert)
 
@@ -327,6 +354,7 @@ def build_parser() -> argparse.ArgumentParser:
     get.add_argument("file", metavar="FILE")
     get.add_argument("key_path", metavar="KEY.PATH")
     get.add_argument("--from", dest="from_format", choices=formats, metavar="FORMAT")
+    get.add_argument("--all", action="store_true", help="every document of a YAML stream, one value per line")
     add_env(get)
     get.set_defaults(handler=cmd_get)
 

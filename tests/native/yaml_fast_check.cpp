@@ -1,6 +1,6 @@
 // Test driver of the YAML fast scanner: for each text it compares the fast
-// scanner's events with libyaml's, and the load of the text with both event
-// sources against the load with libyaml alone.
+// scanner's events with the parser's, and the load of the text with both
+// event sources against the load with the parser alone.
 //
 // Input (stdin): texts, each as its length in decimal, a line feed, and the
 // bytes. Output (stdout): one line per text:
@@ -9,8 +9,6 @@
 //   mismatch: the first difference found
 // With --events, the lines are followed by both event streams (for
 // debugging).
-#include <yaml.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +20,7 @@
 #include "core/tree/config_tree.hpp"
 #include "core/yaml/fast_scanner.hpp"
 #include "core/yaml/loader.hpp"
+#include "core/yaml/parser.hpp"
 
 namespace {
 
@@ -97,64 +96,32 @@ struct Recorder {
     std::vector<bool> open;
 };
 
-std::string_view view(const yaml_char_t* text) {
-    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
-}
-
-// libyaml's events as text, in the recorder's notation; false after an error.
-bool libyaml_events(std::string_view text, std::vector<std::string>& out) {
-    yaml_parser_t parser;
-    if (!yaml_parser_initialize(&parser)) return false;
-    yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
-    bool ok = true;
-    while (true) {
-        yaml_event_t event;
-        if (!yaml_parser_parse(&parser, &event)) {
-            ok = false;
-            break;
-        }
+// The parser's events as text, in the recorder's notation; false after an error.
+bool parser_events(std::string_view text, std::vector<std::string>& out) {
+    tabrix::yaml::Parser parser(text);
+    tabrix::yaml::Event event;
+    using tabrix::yaml::EventKind;
+    while (parser.next(event)) {
         std::string line;
-        switch (event.type) {
-            case YAML_NO_EVENT: line = "NONE"; break;
-            case YAML_STREAM_START_EVENT: line = "+STR"; break;
-            case YAML_STREAM_END_EVENT: line = "-STR"; break;
-            case YAML_DOCUMENT_START_EVENT: line = "+DOC"; break;
-            case YAML_DOCUMENT_END_EVENT: line = "-DOC"; break;
-            case YAML_MAPPING_START_EVENT:
-                line = with_tag(with_anchor("+MAP", view(event.data.mapping_start.anchor)),
-                                view(event.data.mapping_start.tag));
+        const std::string_view tag = event.tagged ? event.tag : std::string_view();
+        switch (event.kind) {
+            case EventKind::StreamStart: line = "+STR"; break;
+            case EventKind::StreamEnd: line = "-STR"; break;
+            case EventKind::DocumentStart: line = "+DOC"; break;
+            case EventKind::DocumentEnd: line = "-DOC"; break;
+            case EventKind::MappingStart: line = with_tag(with_anchor("+MAP", event.anchor), tag); break;
+            case EventKind::SequenceStart: line = with_tag(with_anchor("+SEQ", event.anchor), tag); break;
+            case EventKind::MappingEnd: line = "-MAP"; break;
+            case EventKind::SequenceEnd: line = "-SEQ"; break;
+            case EventKind::Alias: line = "=ALI *" + std::string(event.anchor); break;
+            case EventKind::Scalar:
+                line = with_tag(with_anchor("=VAL", event.anchor), tag) + " " + style_mark(event.style) +
+                       shown(event.value);
                 break;
-            case YAML_SEQUENCE_START_EVENT:
-                line = with_tag(with_anchor("+SEQ", view(event.data.sequence_start.anchor)),
-                                view(event.data.sequence_start.tag));
-                break;
-            case YAML_MAPPING_END_EVENT: line = "-MAP"; break;
-            case YAML_SEQUENCE_END_EVENT: line = "-SEQ"; break;
-            case YAML_ALIAS_EVENT: line = "=ALI *" + std::string(view(event.data.alias.anchor)); break;
-            case YAML_SCALAR_EVENT: {
-                const auto& s = event.data.scalar;
-                line = with_tag(with_anchor("=VAL", view(s.anchor)), view(s.tag));
-                line += ' ';
-                switch (s.style) {
-                    case YAML_PLAIN_SCALAR_STYLE: line += ':'; break;
-                    case YAML_SINGLE_QUOTED_SCALAR_STYLE: line += '\''; break;
-                    case YAML_DOUBLE_QUOTED_SCALAR_STYLE: line += '"'; break;
-                    case YAML_LITERAL_SCALAR_STYLE: line += '|'; break;
-                    case YAML_FOLDED_SCALAR_STYLE: line += '>'; break;
-                    default: line += '?'; break;
-                }
-                line += shown(std::string_view(reinterpret_cast<const char*>(s.value), s.length));
-                break;
-            }
         }
-        const bool end = event.type == YAML_STREAM_END_EVENT;
-        yaml_event_delete(&event);
         out.push_back(std::move(line));
-        if (end) break;
     }
-    yaml_parser_delete(&parser);
-    return ok;
+    return !parser.failed();
 }
 
 void dump(const Node* node, std::string& out) {
@@ -222,15 +189,15 @@ std::string check(std::string_view text, bool verbose) {
     Recorder recorder;
     const bool fast = tabrix::yaml::fast_events(body, recorder);
     std::vector<std::string> expected;
-    const bool parsed = libyaml_events(body, expected);
+    const bool parsed = parser_events(body, expected);
     std::string verdict;
     if (fast && !parsed) {
-        verdict = "mismatch: the fast scanner read a text that libyaml refuses";
+        verdict = "mismatch: the fast scanner read a text that the parser refuses";
     } else if (fast && recorder.events != expected) {
-        verdict = "mismatch: the fast scanner's events differ from libyaml's";
+        verdict = "mismatch: the fast scanner's events differ from the parser's";
     } else {
         const std::string with_fast = load_result(text, tabrix::yaml::EventSource::FastScannerFirst);
-        const std::string alone = load_result(text, tabrix::yaml::EventSource::LibyamlOnly);
+        const std::string alone = load_result(text, tabrix::yaml::EventSource::ParserOnly);
         if (with_fast != alone) {
             verdict = "mismatch: loads differ: " + shown(with_fast) + " | " + shown(alone);
         } else {
@@ -239,7 +206,7 @@ std::string check(std::string_view text, bool verbose) {
     }
     if (verbose) {
         verdict += "\nfast scanner" + std::string(fast ? "" : " (gave up)") + ":\n" + joined(recorder.events);
-        verdict += "libyaml" + std::string(parsed ? "" : " (error)") + ":\n" + joined(expected);
+        verdict += "parser" + std::string(parsed ? "" : " (error)") + ":\n" + joined(expected);
     }
     return verdict;
 }

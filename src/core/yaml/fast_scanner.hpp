@@ -1,8 +1,9 @@
 // The fast scanner: the parser events of the common shape of configuration
-// YAML, read without libyaml.
+// YAML, read without the full parser (parser.hpp).
 //
-// It gives exactly the events libyaml would give for the same text, or gives
-// up; use it through fast_events, which also takes CR LF line ends. It reads
+// It gives exactly the events the parser would give for the same text, or
+// gives up (tests/native/yaml_fast_check and the yaml_parser fuzz target
+// compare the two); use it through fast_events, which also takes CR LF line ends. It reads
 // block mappings and sequences indented with spaces (indentless sequences
 // and compact "- key: value" items among them); plain scalars, continued on
 // more indented lines or not; quoted scalars and flow sequences and
@@ -15,15 +16,17 @@
 // scalars, control characters, line breaks other than LF and CR LF, byte
 // order marks, other tags, tags on empty nodes and collections below them,
 // anchors and tags on keys, directives, "...", a second document, explicit
-// ("?") keys, keys that are collections or aliases, keys longer than libyaml
-// takes as simple keys, a more indented line that neither opens a nested
+// ("?") keys, keys that are collections or aliases, keys longer than an
+// implicit key may be, a more indented line that neither opens a nested
 // collection nor continues a plain scalar, and each construct whose reading
-// by libyaml's YAML 1.1 scanner it does not reproduce exactly (a '#' right
-// after a token, ": " inside a value, a '-' followed by a tab, a trailing
-// comma in a flow collection, a tab before a comment, ...).
+// it does not reproduce exactly (a '#' right after a token, ": " inside a
+// value, a '-' followed by a tab, a trailing comma in a flow collection, a
+// tab before a comment, a block scalar at the top level or ending in a line
+// of blanks, ...). Some of these it left to libyaml, the YAML 1.1 parser
+// this project once used, and still leaves to the parser.
 //
 // It never reports an error: the caller throws away the events it gave
-// before giving up and reads the text again with libyaml, which then gives
+// before giving up and reads the text again with the parser, which then gives
 // every event, error and position. The events carry no positions for that
 // reason.
 //
@@ -43,6 +46,7 @@
 // handle resolved ("!!str" as "tag:yaml.org,2002:str").
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -51,6 +55,7 @@
 
 #include "core/text/scan.hpp"
 #include "core/text/utf8.hpp"
+#include "core/yaml/parser.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -58,17 +63,16 @@
 
 namespace tabrix::yaml {
 
-enum class ScalarStyle : std::uint8_t { Plain, SingleQuoted, DoubleQuoted, Literal, Folded };
 
 namespace fast {
 
-// libyaml forgets a simple key whose ':' stands more than 1024 characters
-// after the key's start; a character takes a byte at least, so a key of at
-// most this many bytes up to its ':' is always kept.
+// An implicit key ends within 1024 characters of its start; a character
+// takes a byte at least, so a key of at most this many bytes up to its ':'
+// is always one.
 inline constexpr std::size_t kMaxKeyBytes = 1024;
 
-// Collections nested deeper than this are left to libyaml (the loader refuses
-// them anyway, with a position that only libyaml gives).
+// Collections nested deeper than this are left to the parser (the loader
+// refuses them anyway, with a position that only the parser gives).
 inline constexpr int kMaxDepth = 255;
 
 // First byte in [p, end) that the reader or the scanner treats specially
@@ -98,7 +102,7 @@ inline const char* find_unusual(const char* p, const char* end) noexcept {
 }
 
 // Whether every character of the text is one the scanner may meet: printable
-// ASCII, tab, line feed, and well-formed non-ASCII characters that libyaml's
+// ASCII, tab, line feed, and well-formed non-ASCII characters that the parser's
 // reader takes as printable and that are neither line breaks (NEL, LS, PS)
 // nor byte order marks.
 inline bool usual_characters(const char* p, const char* end) noexcept {
@@ -263,7 +267,7 @@ private:
         skip_spaces();
         line_comment_ = false;
         if (p_ == end_ || *p_ == '\n') return true;
-        // A comment needs a space before it here ("'a'#b" is left to libyaml).
+        // A comment needs a space before it here ("'a'#b" is left to the parser).
         if (*p_ != '#' || p_[-1] != ' ') return false;
         p_ = scan::find_any<false, '\n'>(p_, end_);
         line_comment_ = true;
@@ -328,7 +332,7 @@ private:
         std::string_view anchor, tag;
         if ((at(p_) == '&' || at(p_) == '!') && !properties(anchor, tag)) return false;
         if (at_line_end()) {
-            // A tag on a node below (or an empty one) is left to libyaml.
+            // A tag on a node below (or an empty one) is left to the parser.
             if (!tag.empty() || !end_of_line() || !next_line()) return false;
             return nested_value(indent, anchor, true);
         }
@@ -463,7 +467,7 @@ private:
     // "tag:yaml.org,2002:suffix") or "!" alone, the suffix of letters,
     // digits and "-_./", followed by a space; spaces after it are skipped.
     // Verbatim tags, named handles, escapes and other characters are left to
-    // libyaml.
+    // the parser.
     bool read_tag(std::string_view& tag) {
         const char* start = p_;
         const char* q = p_ + 1;
@@ -485,7 +489,7 @@ private:
     }
 
     // An anchor or alias name after its '&' or '*': letters, digits, '_' and
-    // '-', ended by a space, a break or the end (libyaml also takes a few
+    // '-', ended by a space, a break or the end (the parser also takes a few
     // indicators there; they are left to it). Spaces after it are skipped.
     bool read_name(std::string_view& name) {
         const char* start = ++p_;
@@ -499,7 +503,7 @@ private:
     // A plain or quoted scalar in the block context. `colon` tells whether a
     // ':' and a blank follow it on the line (it is then a key, and p_ is left
     // at the ':'); otherwise p_ is left after it.
-    bool simple_scalar(Scalar& out, bool& colon) {
+    [[gnu::always_inline]] bool simple_scalar(Scalar& out, bool& colon) {
         const char c = *p_;
         if (c == '\'' || c == '"') {
             if (!quoted(out)) return false;
@@ -512,7 +516,7 @@ private:
             }
             return true;
         }
-        // libyaml starts a plain scalar at any character but a blank, a
+        // The parser starts a plain scalar at any character but a blank, a
         // break or an indicator; at '-', '?' and ':' too when no blank
         // follows.
         const char next = at(p_ + 1);
@@ -531,13 +535,15 @@ private:
     }
 
     // A literal or folded block scalar, p_ at its '|' or '>'; `parent` is
-    // libyaml's indentation level around it (the column of its key or "-").
-    // This is libyaml's reading step by step: the header with its chomping
+    // the parser's indentation level around it (the column of its key or "-").
+    // This is the parser's reading step by step: the header with its chomping
     // and indentation indicators, the indentation (given, or that of the
     // first line with content), the lines with their folding, and the
     // chomping of the final breaks. p_ is left at the start of the first line
     // after the scalar.
-    bool literal_or_folded(long parent, Scalar& out) {
+    [[gnu::noinline]] bool literal_or_folded(long parent, Scalar& out) {
+        // At the top level YAML 1.2 lets the content start in column 0.
+        if (parent < 0) return false;
         const bool literal = *p_ == '|';
         ++p_;
         int chomping = 0;  // -1 strip, 0 clip, +1 keep
@@ -576,6 +582,8 @@ private:
             breaks = 0;
             leading_blank = trailing_blank;
             const char* eol = scan::find_any<false, '\n'>(p_, end_);
+            // A last line of blanks without a break: the parser's reading.
+            if (eol == end_ && std::all_of(p_, eol, [](char b) { return b == ' ' || b == '\t'; })) return false;
             scratch_.append(p_, static_cast<std::size_t>(eol - p_));
             p_ = eol;
             if (p_ < end_) {
@@ -599,6 +607,7 @@ private:
     // of the next line (line_ at its start).
     bool block_breaks(long parent, long& indent, std::size_t& breaks) {
         long deepest = 0;
+        long deepest_empty = 0;
         while (true) {
             line_ = p_;
             while ((indent == 0 || p_ - line_ < indent) && p_ < end_ && *p_ == ' ') ++p_;
@@ -606,9 +615,14 @@ private:
             if (column > deepest) deepest = column;
             if ((indent == 0 || column < indent) && at(p_) == '\t') return false;  // a tab as indentation
             if (at(p_) != '\n') break;
+            if (column > deepest_empty) deepest_empty = column;
             ++breaks;
             ++p_;
         }
+        // Spaces before the end of the text, or (YAML 1.2) an empty line
+        // more indented than the first line with content: the parser's.
+        if (p_ == end_ && p_ != line_) return false;
+        if (indent == 0 && p_ < end_ && p_ - line_ > parent && deepest_empty > p_ - line_) return false;
         if (indent == 0) {
             indent = deepest;
             if (indent < parent + 1) indent = parent + 1;
@@ -619,12 +633,12 @@ private:
 
     // The end of a scalar's line (p_ after its text), and the lines that
     // continue a plain one in the block context: those up to a line indented
-    // less than `least` (one more than libyaml's indentation level around
+    // less than `least` (one more than the parser's indentation level around
     // the scalar), a comment, or the end. Each is folded into the text as
-    // libyaml folds it: one line break becomes a space, n + 1 line breaks
+    // the parser folds it: one line break becomes a space, n + 1 line breaks
     // (n empty lines) become n line feeds; blanks at the ends of the lines
     // go. p_ is left at the next line with content. A ": " on a
-    // continuation line is left to libyaml.
+    // continuation line is left to the parser.
     [[gnu::always_inline]] bool finish_scalar(Scalar& scalar, long least) {
         if (!end_of_line()) return false;
         const bool open = scalar.style == ScalarStyle::Plain && !line_comment_;
@@ -662,7 +676,7 @@ private:
     // Where a plain scalar's text in the block context stops, scanning from
     // `q`: at a line feed, the end of the text, a comment (a '#' after a
     // space) or, with `colon` set, a ':' followed by a blank. Blanks before
-    // the stop are not taken off. nullptr for a tab that only libyaml reads.
+    // the stop are not taken off. nullptr for a tab that only the parser reads.
     [[gnu::always_inline]] const char* plain_end(const char* q, bool& colon) const noexcept {
         while (true) {
             q = scan::find_any<true, ':', '#'>(q, end_);
@@ -687,7 +701,7 @@ private:
     // Blanks with a tab inside a plain scalar, from the tab at `q`: kept in
     // the text when a character that continues the scalar follows them (q
     // is left there). Tabs before the scalar's end, a comment or an
-    // indicator are left to libyaml.
+    // indicator are left to the parser.
     bool inner_tabs(const char*& q, bool flow) const noexcept {
         while (q < end_ && (*q == ' ' || *q == '\t')) ++q;
         switch (at(q)) {
@@ -747,7 +761,7 @@ private:
 
     // Appends the character of the escape whose letter is at `q` to scratch_;
     // returns how many hex digits follow the letter, or -1 for an escape
-    // left to libyaml (unknown, a break, a tab, a bad code point).
+    // left to the parser (unknown, a break, a tab, a bad code point).
     int escape(const char* q) {
         switch (at(q)) {
             case '0': scratch_ += '\0'; return 0;
@@ -863,6 +877,8 @@ private:
         if (fast::is_indicator(c)) {
             const char next = at(p_ + 1);
             if (c != '-' || next == ' ' || next == '\t' || next == '\n' || next == '\0') return false;
+            // "-" before a flow indicator is no scalar in YAML 1.2.
+            if (next == ',' || next == '[' || next == ']' || next == '{' || next == '}') return false;
         }
         const char* q = p_ + 1;
         while (true) {
@@ -878,7 +894,7 @@ private:
                     colon = true;
                     break;
                 }
-                // ':' before a break, a tab or a flow indicator is left to libyaml.
+                // ':' before a break, a tab or a flow indicator is left to the parser.
                 if (space_or_break(after) || after == '\t' || after == ',' || after == '?' || after == '[' ||
                     after == ']' || after == '{' || after == '}') {
                     return false;
@@ -912,10 +928,10 @@ private:
 };
 
 // The fast scanner's events for `text` into `sink`, or false when it gave up.
-// libyaml reads CR LF exactly as LF (positions aside, which the fast
+// The parser reads CR LF exactly as LF (positions aside, which the fast
 // scanner's events do not carry), so a text whose carriage returns all stand
 // before a line feed is read without them; any other carriage return is a
-// line break of its own, which is left to libyaml.
+// line break of its own, which is left to the parser.
 template <class Sink>
 bool fast_events(std::string_view text, Sink& sink) {
     const char* cr = text.empty() ? nullptr : static_cast<const char*>(std::memchr(text.data(), '\r', text.size()));

@@ -1,7 +1,5 @@
 #include "core/yaml/loader.hpp"
 
-#include <yaml.h>
-
 #include <chrono>
 #include <algorithm>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include "core/text/utf8.hpp"
 #include "core/yaml/document.hpp"
 #include "core/yaml/fast_scanner.hpp"
+#include "core/yaml/parser.hpp"
 #include "core/yaml/resolve.hpp"
 #include "core/yaml/to_tree.hpp"
 
@@ -27,102 +26,18 @@ constexpr std::string_view kBudgetMessage = "node budget exceeded (alias expansi
 
 // ------------------------------------------------------------------ errors
 
-struct Position {
-    std::uint64_t index;   // characters from the start
-    std::uint64_t line;    // 0-based
-    std::uint64_t column;  // 0-based, in characters
-};
-
-Position position_of(const yaml_mark_t& mark) {
-    return Position{mark.index, mark.line, mark.column};
-}
-
-// The position of byte `offset`, counting lines the way the parser does
-// (CR LF, CR, LF, NEL, LS and PS each end a line).
-Position position_at_byte(std::string_view text, std::size_t offset) {
-    if (offset > text.size()) offset = text.size();
-    Position pos{0, 0, 0};
-    const char* p = text.data();
-    const char* const end = p + offset;
-    while (p < end) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        std::size_t length = static_cast<std::size_t>(utf8::sequence_length(c));
-        bool is_break = c == '\n' || c == '\r';
-        if (c == '\r' && p + 1 < end && p[1] == '\n') length = 2;
-        if (c == 0xC2 && end - p >= 2 && static_cast<unsigned char>(p[1]) == 0x85) is_break = true;
-        if (c == 0xE2 && end - p >= 3 && static_cast<unsigned char>(p[1]) == 0x80 &&
-            (static_cast<unsigned char>(p[2]) == 0xA8 || static_cast<unsigned char>(p[2]) == 0xA9)) {
-            is_break = true;
-        }
-        pos.index += length == 2 && c == '\r' ? 2 : 1;
-        if (is_break) {
-            ++pos.line;
-            pos.column = 0;
-        } else {
-            ++pos.column;
-        }
-        p += length;
-    }
-    return pos;
-}
-
-[[gnu::cold]] Error parse_error(std::string_view description, const Position& pos) {
+// "{description} at byte {index} line {line} column {column}" for the fault
+// at byte `offset` of `text` (the index counts characters).
+[[gnu::cold, gnu::noinline]] Error parse_error(std::string_view description, std::string_view text, std::size_t offset) {
+    const Location at = locate(text, offset);
     std::string message(description);
     message += " at byte ";
-    message += std::to_string(pos.index);
+    message += std::to_string(at.index);
     message += " line ";
-    message += std::to_string(pos.line + 1);
+    message += std::to_string(at.line + 1);
     message += " column ";
-    message += std::to_string(pos.column + 1);
+    message += std::to_string(at.column + 1);
     return value_error(std::move(message));
-}
-
-// The error the parser reports after yaml_parser_parse failed.
-[[gnu::cold]] Error parser_failure(const yaml_parser_t& parser, std::string_view text) {
-    if (parser.error == YAML_MEMORY_ERROR) throw std::bad_alloc();
-    const std::string_view description = parser.problem ? parser.problem : "invalid YAML";
-    if (parser.error == YAML_READER_ERROR) {
-        // A reader error has no mark, only the byte offset of the fault.
-        return parse_error(description, position_at_byte(text, parser.problem_offset));
-    }
-    return parse_error(description, position_of(parser.problem_mark));
-}
-
-// ------------------------------------------------------------------ parser
-
-class Parser {
-public:
-    explicit Parser(std::string_view text) {
-        if (!yaml_parser_initialize(&parser_)) throw std::bad_alloc();
-        yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-        yaml_parser_set_encoding(&parser_, YAML_UTF8_ENCODING);
-    }
-    ~Parser() { yaml_parser_delete(&parser_); }
-    Parser(const Parser&) = delete;
-    Parser& operator=(const Parser&) = delete;
-
-    // The next event, or false after an error. Never called again after an
-    // error or after STREAM_END: the parser would give empty events forever.
-    bool next(yaml_event_t& event) { return yaml_parser_parse(&parser_, &event) != 0; }
-    const yaml_parser_t& state() const noexcept { return parser_; }
-
-private:
-    yaml_parser_t parser_;
-};
-
-class EventGuard {
-public:
-    explicit EventGuard(yaml_event_t& event) : event_(event) {}
-    ~EventGuard() { yaml_event_delete(&event_); }
-    EventGuard(const EventGuard&) = delete;
-    EventGuard& operator=(const EventGuard&) = delete;
-
-private:
-    yaml_event_t& event_;
-};
-
-std::string_view view(const yaml_char_t* text) {
-    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
 }
 
 // ------------------------------------------------------------------ node budget
@@ -454,13 +369,15 @@ private:
 
 // ------------------------------------------------------------------ the load
 
-// Takes the events of one text, from libyaml or from the fast scanner, counts
-// nodes (when the text holds an "&"), builds the first document and counts
-// the documents. Each handler returns false when the load fails, with the
-// error in `error`.
+// Takes the events of one text, from the parser or from the fast scanner,
+// counts nodes (when the text holds an "&"), builds the documents and counts
+// them: the first one only, or each one in turn, converted into a config
+// tree as soon as it ends. Each handler returns false when the load fails,
+// with the error in `error`; positions are byte offsets into the text.
 class Loader {
 public:
-    Loader(std::string_view text, bool count_nodes) : count_nodes_(count_nodes), builder_(doc_) {
+    Loader(std::string_view text, bool count_nodes, bool all)
+        : text_(text), count_nodes_(count_nodes), all_(all) {
         // Room for the usual case, so that the buffers rarely move: scalar
         // texts take at most about as many bytes as the text, and a node
         // takes a few bytes of text at least.
@@ -468,63 +385,76 @@ public:
         doc_.nodes.reserve(std::min<std::size_t>(text.size() / 4 + 16, std::size_t{1} << 23));
     }
 
-    bool stream_end(const Position& at) {
+    bool stream_end(std::size_t at) {
         if (in_document_) return fail(expected_document_start(at));
         return true;
     }
 
-    bool document_start(const Position& at) {
+    bool document_start(std::size_t at) {
         if (in_document_) return fail(expected_document_start(at));
         in_document_ = true;
-        building_ = documents_ == 0;
+        building_ = all_ || documents_ == 0;
+        // Anchors belong to their document.
+        anchor_ids_.clear();
+        if (building_ && !builder_) builder_.emplace(doc_);
         return !count_nodes_ || check(counter_.document_start());
     }
 
     bool document_end() {
         in_document_ = false;
-        if (building_) root_ = builder_.root();
-        building_ = false;
+        if (building_) root_ = builder_->root();
         ++documents_;
-        return !count_nodes_ || check(counter_.document_end());
+        if (count_nodes_ && !check(counter_.document_end())) return false;
+        if (building_ && all_) {
+            builder_.reset();
+            Result<ConfigTree> tree = to_config_tree(std::move(doc_), root_, budget_);
+            doc_ = Document();
+            if (!tree) return fail(std::move(tree).error());
+            const std::uint64_t used = tree.value().node_count();
+            budget_ = used < budget_ ? budget_ - used : 0;
+            trees_.push_back(std::move(tree).value());
+        }
+        building_ = false;
+        return true;
     }
 
     bool scalar(std::string_view text, bool plain, std::string_view tag, bool tagged, std::string_view anchor_name,
-                const Position& at) {
+                std::size_t at) {
         if (!in_document_) [[unlikely]] return fail(expected_document_start(at));
         const std::uint64_t anchor = define(anchor_name);
         if (count_nodes_ && !check(counter_.scalar(anchor))) return false;
         if (building_) {
             // An empty node is a plain scalar of no characters: null.
             if (plain && text.empty()) text = "~";
-            builder_.scalar(text, plain, tag, tagged, anchor);
+            builder_->scalar(text, plain, tag, tagged, anchor);
         }
         return true;
     }
 
     bool collection_start(bool mapping, std::string_view tag, bool tagged, std::string_view anchor_name,
-                          const Position& at) {
+                          std::size_t at) {
         if (!in_document_) [[unlikely]] return fail(expected_document_start(at));
-        if (depth_ >= kMaxDepth) [[unlikely]] return fail(parse_error("recursion limit exceeded", at));
+        if (depth_ >= kMaxDepth) [[unlikely]] return fail(parse_error("recursion limit exceeded", text_, at));
         ++depth_;
         const std::uint64_t anchor = define(anchor_name);
         if (count_nodes_ && !check(counter_.collection_start(anchor))) return false;
-        if (building_) builder_.start(mapping, tag, tagged, anchor);
+        if (building_) builder_->start(mapping, tag, tagged, anchor);
         return true;
     }
 
     bool collection_end() {
         if (depth_ > 0) --depth_;
         if (count_nodes_ && !check(counter_.collection_end())) return false;
-        if (building_) builder_.end();
+        if (building_) builder_->end();
         return true;
     }
 
-    bool alias(std::string_view name, const Position& at) {
+    bool alias(std::string_view name, std::size_t at) {
         if (!in_document_) [[unlikely]] return fail(expected_document_start(at));
         const auto found = anchor_ids_.find(std::string(name));
-        if (found == anchor_ids_.end()) return fail(parse_error("unknown anchor", at));
+        if (found == anchor_ids_.end()) return fail(parse_error("unknown anchor", text_, at));
         if (count_nodes_ && !check(counter_.alias(found->second))) return false;
-        if (building_) builder_.alias(found->second);
+        if (building_) builder_->alias(found->second);
         return true;
     }
 
@@ -536,11 +466,14 @@ public:
         return to_config_tree(std::move(doc_), root_, kNodeBudget);
     }
 
+    // After the stream's end, when every document was converted.
+    std::vector<ConfigTree> take_trees() { return std::move(trees_); }
+
     Error error;
 
 private:
-    [[gnu::cold]] static Error expected_document_start(const Position& at) {
-        return parse_error("did not find expected <document-start>", at);
+    [[gnu::cold]] Error expected_document_start(std::size_t at) const {
+        return parse_error("did not find expected <document-start>", text_, at);
     }
 
     [[gnu::cold, gnu::noinline]] bool fail(Error failure) {
@@ -564,14 +497,18 @@ private:
         return id;
     }
 
+    std::string_view text_;
     bool count_nodes_;
+    bool all_;
     Document doc_;
-    Builder builder_;
+    std::optional<Builder> builder_;
     NodeCounter counter_;
     std::unordered_map<std::string, std::uint64_t> anchor_ids_;
     std::uint64_t anchor_count_ = 0;
     std::uint64_t documents_ = 0;
     std::uint64_t root_ = kNone;
+    std::uint64_t budget_ = kNodeBudget;
+    std::vector<ConfigTree> trees_;
     std::size_t depth_ = 0;
     bool in_document_ = false;
     bool building_ = false;
@@ -579,99 +516,117 @@ private:
 
 // ------------------------------------------------------------------ event sources
 
-// Hands one libyaml event to the loader.
-bool dispatch(Loader& loader, const yaml_event_t& event) {
-    const Position at = position_of(event.start_mark);
-    switch (event.type) {
-        case YAML_STREAM_START_EVENT:
-        case YAML_NO_EVENT:
-            return true;
-        case YAML_STREAM_END_EVENT:
-            return loader.stream_end(at);
-        case YAML_DOCUMENT_START_EVENT:
-            return loader.document_start(at);
-        case YAML_DOCUMENT_END_EVENT:
-            return loader.document_end();
-        case YAML_SCALAR_EVENT: {
-            const auto& s = event.data.scalar;
-            const std::string_view text(reinterpret_cast<const char*>(s.value), s.length);
-            return loader.scalar(text, s.style == YAML_PLAIN_SCALAR_STYLE, view(s.tag), s.tag != nullptr,
-                                 view(s.anchor), at);
+// The parser's events into the loader; false when the parse or the load
+// failed, with the error in `error`.
+bool run_parser(Loader& loader, std::string_view text, Error& error) {
+    Parser parser(text);
+    Event event;
+    while (parser.next(event)) {
+        bool ok = true;
+        switch (event.kind) {
+            case EventKind::StreamStart:
+                break;
+            case EventKind::StreamEnd:
+                if (!loader.stream_end(event.offset)) {
+                    error = std::move(loader.error);
+                    return false;
+                }
+                return true;
+            case EventKind::DocumentStart:
+                ok = loader.document_start(event.offset);
+                break;
+            case EventKind::DocumentEnd:
+                ok = loader.document_end();
+                break;
+            case EventKind::Scalar:
+                ok = loader.scalar(event.value, event.style == ScalarStyle::Plain, event.tag, event.tagged, event.anchor,
+                                   event.offset);
+                break;
+            case EventKind::SequenceStart:
+            case EventKind::MappingStart:
+                ok = loader.collection_start(event.kind == EventKind::MappingStart, event.tag, event.tagged,
+                                             event.anchor, event.offset);
+                break;
+            case EventKind::SequenceEnd:
+            case EventKind::MappingEnd:
+                ok = loader.collection_end();
+                break;
+            case EventKind::Alias:
+                ok = loader.alias(event.anchor, event.offset);
+                break;
         }
-        case YAML_SEQUENCE_START_EVENT: {
-            const auto& s = event.data.sequence_start;
-            return loader.collection_start(false, view(s.tag), s.tag != nullptr, view(s.anchor), at);
+        if (!ok) {
+            error = std::move(loader.error);
+            return false;
         }
-        case YAML_MAPPING_START_EVENT: {
-            const auto& m = event.data.mapping_start;
-            return loader.collection_start(true, view(m.tag), m.tag != nullptr, view(m.anchor), at);
-        }
-        case YAML_SEQUENCE_END_EVENT:
-        case YAML_MAPPING_END_EVENT:
-            return loader.collection_end();
-        case YAML_ALIAS_EVENT:
-            return loader.alias(view(event.data.alias.anchor), at);
     }
-    return true;
+    error = parse_error(parser.error(), text, parser.error_offset());
+    return false;
 }
 
-Result<ConfigTree> load_with_libyaml(std::string_view text, bool count_nodes) {
-    Loader loader(text, count_nodes);
-    Parser parser(text);
-    bool first = true;
-    while (true) {
-        yaml_event_t event;
-        if (!parser.next(event)) return parser_failure(parser.state(), text);
-        EventGuard guard(event);
-        if (first && event.type != YAML_STREAM_START_EVENT) {
-            return parse_error("did not find expected <stream-start>", position_of(event.start_mark));
-        }
-        first = false;
-        if (!dispatch(loader, event)) return std::move(loader.error);
-        if (event.type == YAML_STREAM_END_EVENT) break;
-    }
+Result<ConfigTree> load_with_parser(std::string_view text, bool count_nodes) {
+    Loader loader(text, count_nodes, false);
+    Error error;
+    if (!run_parser(loader, text, error)) return error;
     return loader.finish();
 }
 
 // The fast scanner's events into the loader. Its events carry no position:
-// a failure of the loader ends the fast scan, and libyaml reads the text
+// a failure of the loader ends the fast scan, and the parser reads the text
 // again, finding the same failure with its position.
 struct LoaderSink {
     Loader& loader;
 
-    bool document_start() { return loader.document_start(Position{}); }
+    bool document_start() { return loader.document_start(0); }
     bool document_end() { return loader.document_end(); }
     bool scalar(std::string_view text, ScalarStyle style, std::string_view anchor, std::string_view tag) {
-        return loader.scalar(text, style == ScalarStyle::Plain, tag, !tag.empty(), anchor, Position{});
+        return loader.scalar(text, style == ScalarStyle::Plain, tag, !tag.empty(), anchor, 0);
     }
     bool collection_start(bool mapping, std::string_view anchor, std::string_view tag) {
-        return loader.collection_start(mapping, tag, !tag.empty(), anchor, Position{});
+        return loader.collection_start(mapping, tag, !tag.empty(), anchor, 0);
     }
     bool collection_end() { return loader.collection_end(); }
-    bool alias(std::string_view name) { return loader.alias(name, Position{}); }
-    bool stream_end() { return loader.stream_end(Position{}); }
+    bool alias(std::string_view name) { return loader.alias(name, 0); }
+    bool stream_end() { return loader.stream_end(0); }
 };
 
 // The load from the fast scanner's events, or nothing when it gave up.
 std::optional<Result<ConfigTree>> load_with_fast_scanner(std::string_view text, bool count_nodes) {
-    Loader loader(text, count_nodes);
+    Loader loader(text, count_nodes, false);
     LoaderSink sink{loader};
     if (!fast_events(text, sink)) return std::nullopt;
     return loader.finish();
+}
+
+std::string_view without_byte_order_marks(std::string_view text) {
+    while (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    return text;
+}
+
+bool holds_anchor(std::string_view text) {
+    return !text.empty() && std::memchr(text.data(), '&', text.size()) != nullptr;
 }
 
 }  // namespace
 
 Result<ConfigTree> load(std::string_view text, EventSource source) {
     // Byte order marks at the start, as many as there are.
-    while (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    text = without_byte_order_marks(text);
     // Without an "&" the text has no anchor, so no alias can multiply nodes.
-    const bool has_anchor = !text.empty() && std::memchr(text.data(), '&', text.size()) != nullptr;
+    const bool has_anchor = holds_anchor(text);
     if (source == EventSource::FastScannerFirst) {
         std::optional<Result<ConfigTree>> fast = load_with_fast_scanner(text, has_anchor);
         if (fast) return std::move(*fast);
     }
-    return load_with_libyaml(text, has_anchor);
+    return load_with_parser(text, has_anchor);
+}
+
+Result<std::vector<ConfigTree>> load_all(std::string_view text) {
+    text = without_byte_order_marks(text);
+    Loader loader(text, holds_anchor(text), true);
+    Error error;
+    if (!run_parser(loader, text, error)) return error;
+    return loader.take_trees();
 }
 
 }  // namespace tabrix::yaml
