@@ -142,6 +142,7 @@ def test_iter_rows_missing_file_has_the_note(tmp_path):
     assert info.value.__notes__ == [f"in {tmp_path / 'missing.csv'}"]
 
 
+@pytest.mark.thread_unsafe(reason="sets a variable in os.environ")
 def test_interpolate_defaults_to_a_copy_of_the_environment(monkeypatch):
     monkeypatch.setenv("TABRIX_TEST_VAR", "from-env")
     assert tabrix.interpolate({"a": "${TABRIX_TEST_VAR}/x"}) == {"a": "from-env/x"}
