@@ -167,7 +167,8 @@ def test_every_function_on_shared_inputs_matches_the_serial_result(private_docs)
 def test_results_of_the_same_input_are_distinct_objects():
     doc = documents(1)
     loaders = [lambda: yaml.loads(doc["yaml"]), lambda: toml.loads(doc["toml"]), lambda: jsonc.loads(doc["jsonc"]),
-               lambda: ini.loads(doc["ini"]), lambda: csv.loads(doc["csv"]), lambda: list(csv.stream(doc["csv"].encode())),
+               lambda: ini.loads(doc["ini"]), lambda: csv.loads(doc["csv"]),
+               lambda: list(csv.stream(doc["csv"].encode())),
                lambda: interpolate(doc["tree"], doc["env"])]
     results = run_threads(lambda seed: [load() for load in loaders])
     for per_loader in zip(*results):
