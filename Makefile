@@ -52,10 +52,11 @@ tsan:
 	@scripts/tsan
 
 # Every libFuzzer target of fuzz/ for FUZZ_SECONDS each (two at a time);
-# meson and ninja come from the default interpreter's environment.
+# meson and ninja come from PYTHON's environment (the targets themselves
+# hold no interpreter).
 fuzz:
 	@scripts/install-deps $(BUILD_DEPS) $(FUZZ_DEPS)
-	@PATH="$$(scripts/build --venv)/bin:$$PATH" scripts/fuzz $(FUZZ_SECONDS)
+	@PATH="$$(scripts/build --venv $(PYTHON))/bin:$$PATH" scripts/fuzz $(FUZZ_SECONDS)
 
 # A wheel and an sdist for PYTHON in dist/, built as pip builds them (build
 # isolation, meson-python from PyPI), the wheel repaired by auditwheel into a
