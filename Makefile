@@ -18,7 +18,7 @@ GIL_FLAGS = $(shell $(PYTHON) -c 'import sysconfig; print("-X gil=0" if sysconfi
 # Seconds per fuzz target in `make fuzz`.
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build test sanitize fuzz demo bench wheel deps clean
+.PHONY: all build test test-parallel sanitize tsan fuzz demo bench wheel deps clean
 
 all: build
 
@@ -31,6 +31,11 @@ build: deps
 test: build
 	$(RUN) $(GIL_FLAGS) -m pytest -q tests
 
+# The whole suite under pytest-run-parallel: each test in PARALLEL_THREADS
+# threads at once (default 4); meant for the free-threaded 3.14t.
+test-parallel: deps
+	@scripts/test-parallel $(PYTHON)
+
 # The whole suite against an AddressSanitizer + UndefinedBehaviorSanitizer
 # build; any report aborts the run. --capture=sys leaves the sanitizers'
 # stderr on the terminal.
@@ -38,11 +43,19 @@ sanitize: deps
 	@scripts/build --sanitize $(PYTHON)
 	$(SANITIZED) $(GIL_FLAGS) -m pytest -q --capture=sys tests
 
+# The extension built with ThreadSanitizer against the ThreadSanitizer build
+# of 3.14t (../shared/cpython/build --tsan), then the tests that run many
+# threads at once under it; any report from our code aborts the run.
+tsan:
+	@scripts/install-deps $(BUILD_DEPS) $(FUZZ_DEPS)
+	@scripts/tsan
+
 # Every libFuzzer target of fuzz/ for FUZZ_SECONDS each (two at a time);
-# meson and ninja come from the default interpreter's environment.
+# meson and ninja come from PYTHON's environment (the targets themselves
+# hold no interpreter).
 fuzz:
 	@scripts/install-deps $(BUILD_DEPS) $(FUZZ_DEPS)
-	@PATH="$$(scripts/build --venv)/bin:$$PATH" scripts/fuzz $(FUZZ_SECONDS)
+	@PATH="$$(scripts/build --venv $(PYTHON))/bin:$$PATH" scripts/fuzz $(FUZZ_SECONDS)
 
 # A wheel and an sdist for PYTHON in dist/, built as pip builds them (build
 # isolation, meson-python from PyPI), the wheel repaired by auditwheel into a

@@ -13,3 +13,7 @@ def _sanitized() -> bool:
 # everything is several times slower, freed memory sits in a quarantine (the
 # resident size says little) and the heap is the sanitizer's.
 SANITIZED = _sanitized()
+
+# How many threads run each test at once: more than 1 under
+# pytest-run-parallel (`make test-parallel`), set by conftest.py.
+PARALLEL_THREADS = 1

@@ -224,6 +224,7 @@ def test_integers_beyond_the_interpreter_digit_limit():
     assert record["c"] == int("9" * digits)
 
 
+@pytest.mark.thread_unsafe(reason="replaces builtins.int, which every thread's big integers go through")
 def test_big_integers_call_the_interpreter_int(monkeypatch):
     import builtins
 

@@ -292,6 +292,7 @@ def test_streaming_a_large_file_keeps_memory_constant(tmp_path):
 
 # ---------------------------------------------------------------- concurrent use
 
+@pytest.mark.thread_unsafe(reason="replaces builtins.int, which every thread's big integers go through")
 def test_next_from_two_threads_fails_fast(monkeypatch):
     # The first next() reaches a cell beyond 64 bits, which goes through
     # builtins.int; a patched int holds that call while a second thread uses

@@ -297,6 +297,7 @@ def test_float_zero_keeps_its_sign(text, sign):
     assert result == 0.0 and math.copysign(1.0, result) == sign
 
 
+@pytest.mark.thread_unsafe(reason="changes the interpreter-wide limit of int() digits")
 def test_hex_beyond_the_conversion_limit_is_rejected_by_int():
     limit = sys.get_int_max_str_digits()
     sys.set_int_max_str_digits(0)
@@ -308,6 +309,7 @@ def test_hex_beyond_the_conversion_limit_is_rejected_by_int():
         sys.set_int_max_str_digits(limit)
 
 
+@pytest.mark.thread_unsafe(reason="changes the interpreter-wide limit of int() digits")
 def test_huge_decimal_integer_meets_the_interpreters_limit():
     # The big-integer path hands the text to int(), which applies its own
     # digit limit.

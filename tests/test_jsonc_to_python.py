@@ -84,6 +84,7 @@ def test_long_keys_are_made_each_time_but_equal():
     assert list(first) == list(second) == [key]
 
 
+@pytest.mark.thread_unsafe(reason="changes the interpreter-wide limit of int() digits")
 def test_a_failing_conversion_leaves_the_module_usable():
     limit = sys.get_int_max_str_digits()
     sys.set_int_max_str_digits(0)
@@ -97,6 +98,7 @@ def test_a_failing_conversion_leaves_the_module_usable():
         sys.set_int_max_str_digits(limit)
 
 
+@pytest.mark.thread_unsafe(reason="counts references to None, True, False and 1, which every thread uses")
 def test_refcounts_of_shared_values_are_balanced():
     # Keys taken from the cache and small ints and singletons from the
     # interpreter: the counts must come back to where they were.

@@ -25,6 +25,10 @@ from support import SANITIZED
 
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 
+# Memory, reference and file counts are the process's: copies of a test in
+# other threads would change them.
+pytestmark = pytest.mark.thread_unsafe(reason="counts the process's memory, references and open files")
+
 
 
 

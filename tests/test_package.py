@@ -145,6 +145,7 @@ def test_iter_rows_missing_file_has_the_note(tmp_path):
     assert info.value.__notes__ == [f"in {tmp_path / 'missing.csv'}"]
 
 
+@pytest.mark.thread_unsafe(reason="sets a variable in os.environ")
 def test_interpolate_defaults_to_a_copy_of_the_environment(monkeypatch):
     monkeypatch.setenv("TABRIX_TEST_VAR", "from-env")
     assert tabrix.interpolate({"a": "${TABRIX_TEST_VAR}/x"}) == {"a": "from-env/x"}
@@ -154,9 +155,11 @@ def test_interpolate_defaults_to_a_copy_of_the_environment(monkeypatch):
 @pytest.mark.skipif(shutil.which("mypy") is None and subprocess.run(
     [sys.executable, "-c", "import mypy"], capture_output=True).returncode != 0, reason="mypy is not installed")
 def test_mypy_strict_passes_on_the_package_and_the_usage_example():
-    # The source tree's package carries the stub of the native module.
+    # The source tree's package carries the stub of the native module. No
+    # cache is written: runs at once (pytest-run-parallel) would share it.
     result = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "tabrix", str(ROOT / "examples" / "usage.py")],
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir=/dev/null", "tabrix",
+         str(ROOT / "examples" / "usage.py")],
         cwd=ROOT / "src", capture_output=True, text=True, env={**os.environ, "MYPYPATH": str(ROOT / "src")},
     )
     assert result.returncode == 0, result.stdout + result.stderr

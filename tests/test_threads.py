@@ -114,6 +114,7 @@ def test_results_are_not_shared_between_threads():
 BORROW_ERRORS = {"Already borrowed", "Already mutably borrowed"}
 
 
+@pytest.mark.thread_unsafe(reason="replaces builtins.int, which every thread's big integers go through")
 @pytest.mark.parametrize("source", ["memory", "file"])
 def test_one_stream_shared_by_eight_threads(tmp_path, source):
     # Every record has a cell beyond 64 bits, which goes through builtins.int;
@@ -187,6 +188,7 @@ LOADERS = {
 }
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's threshold and bounds the time of its loads")
 @pytest.mark.parametrize("name", sorted(LOADERS))
 def test_a_loader_called_by_a_finalizer_while_another_builds_its_objects(name):
     # Collections run while the objects of a load are built (on interpreters
@@ -223,6 +225,7 @@ def test_a_loader_called_by_a_finalizer_while_another_builds_its_objects(name):
     assert elapsed < 3, f"{elapsed:.1f} s: nested loads waited"
 
 
+@pytest.mark.thread_unsafe(reason="changes the switch interval, forks, and bounds the child's time")
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork on this platform")
 def test_a_child_forked_while_another_thread_waits_to_build_objects_loads_at_once():
     # A worker parses a large document while this thread sleeps, then takes
