@@ -71,9 +71,11 @@ def documents(seed):
     thread (names, numbers, sizes), so that a result handed to the wrong
     thread or built from another thread's buffer shows."""
     n = 150 + 17 * seed
-    value = {f"k{seed}": [{"id": i, "name": f"n{seed}-{i}\u00e9", "f": i / (seed + 3), "big": 10 ** 25 + i,
+    # What every writer takes: YAML refuses integers beyond 64 bits and JSON
+    # a NaN (the JSON value adds an integer beyond 64 bits).
+    value = {f"k{seed}": [{"id": i, "name": f"n{seed}-{i}\u00e9", "f": i / (seed + 3), "big": 2 ** 63 - 1 - i,
                            "flags": [True, None, -i]} for i in range(n)],
-             "nan": math.nan, "seed": seed}
+             "inf": -math.inf, "seed": seed}
     records = [{"id": i, "name": f"r{seed},{i}", "r": i / (seed + 7), "big": 10 ** 21 + seed, "ok": None}
                for i in range(n * 3)]
     return {
@@ -105,7 +107,7 @@ def calls(doc):
         "toml.loads": lambda: toml.loads(doc["toml"]),
         "toml.dumps": lambda: toml.dumps(doc["toml_value"]),
         "jsonc.loads": lambda: jsonc.loads(doc["jsonc"]),
-        "jsonc.dumps": lambda: jsonc.dumps(doc["value"]),
+        "jsonc.dumps": lambda: jsonc.dumps({**doc["value"], "huge": [10 ** 25 + doc["value"]["seed"]]}),
         "ini.loads": lambda: ini.loads(doc["ini"]),
         "ini.dumps": lambda: ini.dumps(doc["ini_value"]),
         "csv.loads": lambda: csv.loads(doc["csv"]),
