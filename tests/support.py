@@ -1,5 +1,37 @@
 """Helpers shared by the test modules."""
 
+import json
+import pathlib
+
+# The YAML project's test suite, kept beside the project.
+YAML_SUITE = pathlib.Path(__file__).resolve().parent.parent.parent / "shared" / "conformance" / "yaml-test-suite"
+
+
+def yaml_suite_cases():
+    """Every case folder of the YAML test suite (numbered sub-cases included)."""
+    if not YAML_SUITE.is_dir():
+        return []
+    cases = []
+    for folder in sorted(YAML_SUITE.iterdir()):
+        if (folder / "in.yaml").exists():
+            cases.append(folder)
+        elif folder.is_dir():
+            cases.extend(sub for sub in sorted(folder.iterdir()) if (sub / "in.yaml").exists())
+    return cases
+
+
+def json_documents(text):
+    """The JSON values of an `in.json`, one per document, in order."""
+    decoder, at, documents = json.JSONDecoder(), 0, []
+    while True:
+        while at < len(text) and text[at].isspace():
+            at += 1
+        if at == len(text):
+            return documents
+        value, at = decoder.raw_decode(text, at)
+        documents.append(value)
+
+
 
 def _sanitized() -> bool:
     try:

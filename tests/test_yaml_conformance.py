@@ -10,15 +10,13 @@ The two known failures come from the loader's rule that an empty node
 reads as "~", not from the parser.
 """
 
-import json
-import pathlib
 import re
 
 import pytest
 
 from tabrix._native import yaml
+from support import YAML_SUITE, json_documents, yaml_suite_cases
 
-SUITE = pathlib.Path(__file__).resolve().parent.parent.parent / "shared" / "conformance" / "yaml-test-suite"
 
 EMPTY_NODE = "an empty node reads as '~', so an empty !!str node is the string '~', not ''"
 
@@ -28,33 +26,10 @@ KNOWN_FAILURES = {
 }
 
 
-def suite_cases():
-    if not SUITE.is_dir():
-        return []
-    cases = []
-    for folder in sorted(SUITE.iterdir()):
-        if not folder.is_dir():
-            continue
-        if (folder / "in.yaml").exists():
-            cases.append(folder)
-        else:
-            cases.extend(sub for sub in sorted(folder.iterdir()) if (sub / "in.yaml").exists())
-    return cases
-
-
-def json_documents(text):
-    decoder, at, documents = json.JSONDecoder(), 0, []
-    while True:
-        while at < len(text) and text[at].isspace():
-            at += 1
-        if at == len(text):
-            return documents
-        value, at = decoder.raw_decode(text, at)
-        documents.append(value)
 
 
 def case_param(folder):
-    name = folder.relative_to(SUITE).as_posix()
+    name = folder.relative_to(YAML_SUITE).as_posix()
     marks = []
     if name in KNOWN_FAILURES:
         marks.append(pytest.mark.xfail(reason=KNOWN_FAILURES[name], strict=True))
@@ -71,7 +46,7 @@ def same(a, b):
     return a == b
 
 
-@pytest.mark.parametrize("folder", [case_param(folder) for folder in suite_cases()])
+@pytest.mark.parametrize("folder", [case_param(folder) for folder in yaml_suite_cases()])
 def test_suite_case(folder, conformance_dir):
     text = (folder / "in.yaml").read_bytes().decode("utf-8")
     if (folder / "error").exists():
@@ -90,4 +65,4 @@ def test_suite_case(folder, conformance_dir):
 
 
 def test_suite_is_present(conformance_dir):
-    assert len(suite_cases()) > 350
+    assert len(yaml_suite_cases()) > 350

@@ -11,9 +11,9 @@ import sys
 import time
 
 import pytest
+from support import YAML_SUITE, yaml_suite_cases
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-SUITE = ROOT.parent / "shared" / "conformance" / "yaml-test-suite"
 
 
 def driver_path():
@@ -42,19 +42,8 @@ def reports(texts, *flags):
     return results
 
 
-def suite_cases():
-    if not SUITE.is_dir():
-        return []
-    cases = []
-    for folder in sorted(SUITE.iterdir()):
-        if (folder / "in.yaml").exists():
-            cases.append(folder)
-        elif folder.is_dir():
-            cases.extend(sub for sub in sorted(folder.iterdir()) if (sub / "in.yaml").exists())
-    return cases
 
-
-CASES = suite_cases()
+CASES = yaml_suite_cases()
 
 
 @pytest.fixture(scope="module")
@@ -62,7 +51,7 @@ def suite_reports():
     return dict(zip(CASES, reports([(case / "in.yaml").read_bytes() for case in CASES])))
 
 
-@pytest.mark.parametrize("case", CASES, ids=[c.relative_to(SUITE).as_posix() for c in CASES])
+@pytest.mark.parametrize("case", CASES, ids=[c.relative_to(YAML_SUITE).as_posix() for c in CASES])
 def test_suite_events(case, suite_reports, conformance_dir):
     got = suite_reports[case]
     if (case / "error").exists():

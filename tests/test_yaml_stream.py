@@ -2,7 +2,6 @@
 command line's --all, against the YAML test suite's multi-document cases."""
 
 import json
-import pathlib
 import re
 import subprocess
 import sys
@@ -11,31 +10,10 @@ import pytest
 
 import tabrix
 from tabrix._native import yaml
-
-SUITE = pathlib.Path(__file__).resolve().parent.parent.parent / "shared" / "conformance" / "yaml-test-suite"
-
-
-def suite_cases():
-    if not SUITE.is_dir():
-        return []
-    cases = []
-    for folder in sorted(SUITE.iterdir()):
-        if (folder / "in.yaml").exists():
-            cases.append(folder)
-        elif folder.is_dir():
-            cases.extend(sub for sub in sorted(folder.iterdir()) if (sub / "in.yaml").exists())
-    return cases
+from support import YAML_SUITE, json_documents, yaml_suite_cases
 
 
-def json_documents(text):
-    decoder, at, documents = json.JSONDecoder(), 0, []
-    while True:
-        while at < len(text) and text[at].isspace():
-            at += 1
-        if at == len(text):
-            return documents
-        value, at = decoder.raw_decode(text, at)
-        documents.append(value)
+
 
 
 def same(a, b):
@@ -52,8 +30,8 @@ def stream_cases():
     """Error cases, and cases of any number of documents with an expected
     value and core tags only."""
     chosen = []
-    for folder in suite_cases():
-        name = folder.relative_to(SUITE).as_posix()
+    for folder in yaml_suite_cases():
+        name = folder.relative_to(YAML_SUITE).as_posix()
         if (folder / "error").exists():
             chosen.append(pytest.param(folder, id=name))
             continue
@@ -82,7 +60,7 @@ def test_suite_streams(folder, conformance_dir):
 
 def test_the_suite_holds_multi_document_cases(conformance_dir):
     counts = [len(json_documents((f / "in.json").read_text(encoding="utf-8")))
-              for f in suite_cases() if (f / "in.json").exists()]
+              for f in yaml_suite_cases() if (f / "in.json").exists()]
     assert sum(1 for c in counts if c > 1) >= 15
 
 
