@@ -155,14 +155,7 @@ def write_document(value: Any, path: str, format: str | None) -> None:
         raise UserError(f"cannot write {fmt}: {error}") from None
     if fmt == "jsonc":
         text += "\n"
-    if path == "-":
-        sys.stdout.write(text)
-        sys.stdout.flush()
-        return
-    try:
-        tabrix.write_text_atomically(text, path)
-    except OSError as error:
-        raise UserError(f"{path}: {error.strerror}") from None
+    _put_text(text, path)
 
 
 # ---------------------------------------------------------------- variables
@@ -240,12 +233,9 @@ def cmd_convert(args: argparse.Namespace) -> int:
     return 0
 
 
-def write_stream(documents: list[Any], path: str) -> None:
-    """A YAML stream of the documents, each after a "---" line."""
-    try:
-        text = "".join("---\n" + tabrix.yaml.dumps(document) for document in documents)
-    except (ValueError, TypeError) as error:
-        raise UserError(f"cannot write yaml: {error}") from None
+
+def _put_text(text: str, path: str) -> None:
+    """The text to standard output ("-") or, atomically, to the file."""
     if path == "-":
         sys.stdout.write(text)
         sys.stdout.flush()
@@ -254,6 +244,15 @@ def write_stream(documents: list[Any], path: str) -> None:
         tabrix.write_text_atomically(text, path)
     except OSError as error:
         raise UserError(f"{path}: {error.strerror}") from None
+
+
+def write_stream(documents: list[Any], path: str) -> None:
+    """A YAML stream of the documents, each after a "---" line."""
+    try:
+        text = "".join("---\n" + tabrix.yaml.dumps(document) for document in documents)
+    except (ValueError, TypeError) as error:
+        raise UserError(f"cannot write yaml: {error}") from None
+    _put_text(text, path)
 
 
 def _lookup(value: Any, path: str) -> Any:
