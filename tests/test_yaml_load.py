@@ -6,6 +6,8 @@ import re
 import time
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from tabrix._native import yaml
 
@@ -61,6 +63,39 @@ PLAIN = [
 @pytest.mark.parametrize("text, expected", PLAIN)
 def test_plain_scalar_resolution(text, expected):
     assert same(yaml.loads(text), expected)
+    assert same(yaml.loads(f"k: {text}")["k"], expected)
+
+
+DECIMALS = st.builds(
+    lambda sign, whole, point, fraction, exponent: sign + whole + (point + fraction if point else "") + exponent,
+    st.sampled_from(["", "+", "-"]),
+    st.text("0123456789", min_size=1, max_size=22) | st.sampled_from(["9223372036854775807", "9223372036854775808",
+                                                                      "999999999999999999", "1000000000000000000"]),
+    st.sampled_from(["", "."]),
+    st.text("0123456789", max_size=20),
+    st.sampled_from(["", "", "", "e5", "E-3", "e+300", "e-330"]),
+)
+
+
+# Literals of 14 to 20 significant digits, where a double no longer holds
+# every digit string exactly and a shortcut in the reading would round twice.
+LONG_FRACTIONS = st.builds(
+    lambda digits, point: digits[:point] + "." + digits[point:],
+    st.text("123456789", min_size=14, max_size=20), st.integers(1, 13),
+)
+
+
+@settings(max_examples=400)
+@given(DECIMALS | LONG_FRACTIONS)
+def test_decimal_numbers_read_exactly(text):
+    """A decimal integer in the signed 64-bit range is an int; every other
+    decimal literal is the float nearest to it, as Python's float() gives."""
+    if "." in text or "e" in text.lower():
+        expected = float(text)
+    else:
+        expected = int(text)
+        if not -2**63 <= expected < 2**63:
+            expected = float(text)
     assert same(yaml.loads(f"k: {text}")["k"], expected)
 
 

@@ -13,28 +13,28 @@ namespace tabrix::py {
 
 namespace {
 
+// The text is read without the lock and without a copy: a str's UTF-8 form
+// never changes and lives as long as the str, which the caller holds for the
+// whole call. The tree, which may point into it, dies before the call ends.
 PyResult loads(PyObject*, Text data) {
-    std::string buffer(data.utf8);  // private copy, read without the lock
     ConversionTurn turn;
     std::optional<Result<ConfigTree>> tree;
     {
         WithoutGil unlocked(turn);
-        tree.emplace(yaml::load(buffer));
-        std::string().swap(buffer);
+        tree.emplace(yaml::load(data.utf8));
     }
     if (!*tree) return std::move(*tree).error();
     return tree_to_python(tree->value());
 }
 
 // Every document of the stream, as a list (tabrix.loads_all).
+// The text is read as loads reads it.
 PyResult loads_all(PyObject*, Text data) {
-    std::string buffer(data.utf8);  // private copy, read without the lock
     ConversionTurn turn;
     std::optional<Result<std::vector<ConfigTree>>> trees;
     {
         WithoutGil unlocked(turn);
-        trees.emplace(yaml::load_all(buffer));
-        std::string().swap(buffer);
+        trees.emplace(yaml::load_all(data.utf8));
     }
     if (!*trees) return std::move(*trees).error();
     const std::vector<ConfigTree>& documents = trees->value();

@@ -42,6 +42,17 @@ public:
         return out;
     }
 
+    // Takes over the texts of `other`, which stay where they are; this
+    // arena goes on allocating from its own chunk.
+    void absorb(TextArena&& other) {
+        if (chunks_.empty()) {
+            *this = std::move(other);
+            return;
+        }
+        for (std::unique_ptr<char[]>& chunk : other.chunks_) chunks_.push_back(std::move(chunk));
+        other = TextArena();
+    }
+
 private:
     char* allocate_slow(std::size_t size) {
         if (size > next_chunk_ / 4) {

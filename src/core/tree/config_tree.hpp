@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -148,6 +149,14 @@ public:
     void begin_map() { open(Kind::Map); }
     void end_map() { close(); }
 
+    // Appends whole finished nodes, with every count and span in place, for
+    // a converter whose array has the tree's layout already (a plain YAML
+    // document). Not mixed with begin_/end_ calls.
+    template <class Range>
+    void add_nodes(const Range& nodes) {
+        tree_.nodes_.insert(tree_.nodes_.end(), std::ranges::begin(nodes), std::ranges::end(nodes));
+    }
+
     // Appends a copy of a subtree taken from this builder's own finished nodes
     // (`first` is the index of its first node, as given by mark()).
     void add_copy(std::size_t first) {
@@ -164,6 +173,8 @@ public:
 
     // Hands the tree a buffer that Str nodes added with add_str_view point into.
     void keep_source(std::string source) { tree_.source_ = std::move(source); }
+    // Hands the tree an arena that Str nodes added with add_str_view point into.
+    void keep_text(TextArena&& text) { tree_.arena_.absorb(std::move(text)); }
 
     // The finished tree. Exactly one root value must have been added and every
     // container closed.

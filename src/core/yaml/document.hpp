@@ -3,9 +3,15 @@
 //
 // Layout. Like the config tree, a document is one flat pre-order array of
 // 16-byte nodes: a collection is followed by its subtree and records its span,
-// a mapping's children alternate key and value. The text of all scalars lives
-// in one buffer (nodes hold offsets into it), which the config tree takes over
-// at the end, so a string is copied once. Nothing is allocated per node.
+// a mapping's children alternate key and value. A string points at its text:
+// into the YAML text itself when the scalar is a piece of it (as a plain
+// scalar on one line is), else into the document's arena, which the config
+// tree takes over at the end. Nothing is allocated per node.
+//
+// The bits of a node are those of a config tree node wherever the two share a
+// meaning (the kind numbers of the values and collections, the ASCII flag, the
+// size, the payload), so that a plain document (below) is already a config
+// tree, node for node, and becomes one by a copy of its array.
 //
 //  * A node written with a custom tag is a `Tagged` node followed by a
 //    `TagName` node (the tag's text) and then the node itself.
@@ -26,52 +32,62 @@
 //    for node onto the config tree.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "core/tree/arena.hpp"
+#include "core/tree/config_tree.hpp"
 
 namespace tabrix::yaml {
 
+// The values and collections are numbered as the config tree's kinds.
 enum class NodeKind : std::uint8_t {
-    Null,
-    Boolean,
-    Integer,
-    Float,
-    String,
-    BadValue,  // a value that cannot be determined ("!!int abc", an alias to an open node)
-    Sequence,  // payload: span; length bits: element count
-    Mapping,   // payload: span; length bits: entry count
-    Tagged,    // payload: span (itself, its TagName and the tagged node)
-    TagName,   // text: the tag of the Tagged node before it
-    Alias,     // payload: index of the anchored node
+    Null = static_cast<std::uint8_t>(Kind::Null),
+    Boolean = static_cast<std::uint8_t>(Kind::Bool),
+    Integer = static_cast<std::uint8_t>(Kind::Int),
+    Float = static_cast<std::uint8_t>(Kind::Float),
+    String = static_cast<std::uint8_t>(Kind::Str),
+    Sequence = static_cast<std::uint8_t>(Kind::List),  // payload: span; size bits: element count
+    Mapping = static_cast<std::uint8_t>(Kind::Map),    // payload: span; size bits: entry count
+    BadValue = 8,  // a value that cannot be determined ("!!int abc", an alias to an open node)
+    Tagged,        // payload: span (itself, its TagName and the tagged node)
+    TagName,       // text: the tag of the Tagged node before it
+    Alias,         // payload: index of the anchored node
 };
+static_assert(static_cast<int>(NodeKind::Alias) < 16);
 
 struct DocNode {
-    // Low 8 bits: kind. Next 8 bits: flags. Upper 48 bits: text length.
+    // Low 4 bits: kind. Bit 4: text known to be ASCII (String). Bits 5-7:
+    // flags. Upper 56 bits: text length, or a collection's count.
     std::uint64_t head;
     union {
         bool boolean;
         std::int64_t integer;
         double real;
-        std::uint64_t offset;  // String, TagName: where the text starts in Document::text
+        const char* text;  // String, TagName
         std::uint64_t span;
         std::uint64_t target;
     };
 
+    static constexpr std::uint64_t kAsciiFlag = Node::kAsciiFlag;
     static constexpr std::uint64_t kDeadEntry = 1;    // key node of a replaced entry
     static constexpr std::uint64_t kKeyElsewhere = 2;  // key node of an entry that keeps an earlier key
     static constexpr std::uint64_t kMergeKey = 4;      // on a Mapping: a key is the string "<<"
 
     static std::uint64_t make(NodeKind kind, std::uint64_t size = 0) noexcept {
-        return static_cast<std::uint64_t>(kind) | (size << 16);
+        return static_cast<std::uint64_t>(kind) | (size << 8);
     }
-    NodeKind kind() const noexcept { return static_cast<NodeKind>(head & 0xFF); }
-    bool has(std::uint64_t flag) const noexcept { return ((head >> 8) & flag) != 0; }
-    void set(std::uint64_t flag) noexcept { head |= flag << 8; }
-    std::uint64_t size() const noexcept { return head >> 16; }
+    NodeKind kind() const noexcept { return static_cast<NodeKind>(head & 0xF); }
+    bool has(std::uint64_t flag) const noexcept { return ((head >> 5) & flag) != 0; }
+    void set(std::uint64_t flag) noexcept { head |= flag << 5; }
+    std::uint64_t size() const noexcept { return head >> 8; }
+    bool known_ascii() const noexcept { return (head & kAsciiFlag) != 0; }
+    // A config tree node with the same bits; only for the kinds the two share.
+    Node as_tree_node() const noexcept { return std::bit_cast<Node>(*this); }
     bool has_span() const noexcept {
         const NodeKind k = kind();
         return k == NodeKind::Sequence || k == NodeKind::Mapping || k == NodeKind::Tagged;
@@ -81,20 +97,26 @@ struct DocNode {
 static_assert(sizeof(DocNode) == 16);
 
 struct Document {
+    // The node array of the thread's last document is kept for its next one
+    // (up to a bounded size), so that repeated loads do not fault in fresh
+    // pages for every call.
+    Document() { nodes.swap(spare_nodes()); nodes.clear(); }
+    Document(Document&&) noexcept = default;
+    Document& operator=(Document&&) noexcept = default;
+    ~Document() {
+        static constexpr std::size_t kKeep = std::size_t{1} << 18;  // 4 MiB of nodes
+        std::vector<DocNode>& spare = spare_nodes();
+        if (nodes.capacity() <= kKeep && nodes.capacity() > spare.capacity()) spare.swap(nodes);
+    }
+
     std::vector<DocNode> nodes;
-    std::string text;
+    TextArena text;  // the texts that are not a piece of the YAML text
     bool plain = true;
     // Key node of an entry marked kKeyElsewhere -> the first key node it keeps.
     std::unordered_map<std::uint64_t, std::uint64_t> first_keys;
 
-    std::string_view str(const DocNode& node) const noexcept {
-        return {text.data() + node.offset, static_cast<std::size_t>(node.size())};
-    }
-    // Appends text for a String or TagName node; returns its offset.
-    std::uint64_t add_text(std::string_view value) {
-        const std::uint64_t offset = text.size();
-        text.append(value);
-        return offset;
+    static std::string_view str(const DocNode& node) noexcept {
+        return {node.text, static_cast<std::size_t>(node.size())};
     }
 
     // The node an index stands for, through an alias.
@@ -110,6 +132,12 @@ struct Document {
     // The key node that the entry whose key is at `index` uses.
     std::uint64_t entry_key(std::uint64_t index) const {
         return nodes[index].has(DocNode::kKeyElsewhere) ? first_keys.at(index) : index;
+    }
+
+private:
+    static std::vector<DocNode>& spare_nodes() noexcept {
+        thread_local std::vector<DocNode> spare;
+        return spare;
     }
 };
 

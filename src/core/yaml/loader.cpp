@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/text/scan.hpp"
 #include "core/text/utf8.hpp"
 #include "core/yaml/document.hpp"
 #include "core/yaml/fast_scanner.hpp"
@@ -119,7 +120,10 @@ std::uint64_t hash_seed() noexcept {
 // node into the innermost open collection.
 class Builder {
 public:
-    explicit Builder(Document& doc) : doc_(doc), seed_(hash_seed()) {}
+    // `source`: the YAML text, which outlives the document; `source_ascii`:
+    // whether it is all ASCII.
+    Builder(Document& doc, std::string_view source, bool source_ascii)
+        : doc_(doc), source_(source), source_ascii_(source_ascii), seed_(hash_seed()) {}
 
     void scalar(std::string_view text, bool plain, std::string_view tag, bool tagged, std::uint64_t anchor) {
         const std::uint64_t slot = doc_.nodes.size();
@@ -151,7 +155,7 @@ public:
         DocNode& node = doc_.nodes[frame.node];
         node.span = size - frame.node;
         const std::uint64_t count = frame.mapping ? frame.children / 2 : frame.children;
-        node.head = (node.head & 0xFFFF) | (count << 16);
+        node.head = (node.head & 0xFF) | (count << 8);
         if (frame.slot != frame.node) doc_.nodes[frame.slot].span = size - frame.slot;
         keys_.resize(frame.keys_begin);
         const std::uint64_t slot = frame.slot;
@@ -215,8 +219,17 @@ private:
                 node.real = scalar.real;
                 return;
             case Scalar::Kind::String:
-                node.head = DocNode::make(NodeKind::String, text.size());
-                node.offset = doc_.add_text(text);
+                // A piece of the YAML text is pointed at, not copied; a text
+                // the scanner or parser made (quoted, folded, on several
+                // lines) goes to the arena.
+                if (text.data() >= source_.data() && text.data() + text.size() <= source_.data() + source_.size()) {
+                    node.head = DocNode::make(NodeKind::String, text.size()) | (source_ascii_ ? DocNode::kAsciiFlag : 0);
+                    node.text = text.data();
+                } else {
+                    node.head = DocNode::make(NodeKind::String, text.size()) |
+                                (scan::is_ascii(text.data(), text.size()) ? DocNode::kAsciiFlag : 0);
+                    node.text = doc_.text.copy(text);
+                }
                 return;
             case Scalar::Kind::Bad:
                 node.head = DocNode::make(NodeKind::BadValue);
@@ -233,7 +246,7 @@ private:
         wrapper.span = span;
         DocNode& name = doc_.nodes.emplace_back();
         name.head = DocNode::make(NodeKind::TagName, tag.size());
-        name.offset = doc_.add_text(tag);
+        name.text = doc_.text.copy(tag);
     }
 
     void set_anchor(std::uint64_t anchor, std::uint64_t index) {
@@ -360,6 +373,8 @@ private:
     }
 
     Document& doc_;
+    std::string_view source_;
+    bool source_ascii_;
     std::uint64_t seed_;
     std::vector<Frame> frames_;
     std::vector<KeySlot> keys_;          // live keys of the open mappings, innermost last
@@ -377,11 +392,9 @@ private:
 class Loader {
 public:
     Loader(std::string_view text, bool count_nodes, bool all)
-        : text_(text), count_nodes_(count_nodes), all_(all) {
-        // Room for the usual case, so that the buffers rarely move: scalar
-        // texts take at most about as many bytes as the text, and a node
-        // takes a few bytes of text at least.
-        doc_.text.reserve(text.size() + 32);
+        : text_(text), ascii_(scan::is_ascii(text.data(), text.size())), count_nodes_(count_nodes), all_(all) {
+        // Room for the usual case, so that the node array rarely moves: a
+        // node takes a few bytes of text at least.
         doc_.nodes.reserve(std::min<std::size_t>(text.size() / 4 + 16, std::size_t{1} << 23));
     }
 
@@ -396,7 +409,7 @@ public:
         building_ = all_ || documents_ == 0;
         // Anchors belong to their document.
         anchor_ids_.clear();
-        if (building_ && !builder_) builder_.emplace(doc_);
+        if (building_ && !builder_) builder_.emplace(doc_, text_, ascii_);
         return !count_nodes_ || check(counter_.document_start());
     }
 
@@ -498,6 +511,7 @@ private:
     }
 
     std::string_view text_;
+    bool ascii_;
     bool count_nodes_;
     bool all_;
     Document doc_;

@@ -35,10 +35,12 @@ enum class EventSource : std::uint8_t { FastScannerFirst, ParserOnly };
 
 // The config tree of the one document in `text` (UTF-8), or a ValueError
 // (RecursionError for a value nested deeper than kMaxNesting through aliases).
+// The tree's strings may point into `text`, which must outlive it.
 Result<ConfigTree> load(std::string_view text, EventSource source = EventSource::FastScannerFirst);
 
 // The config tree of every document of the stream in `text`, in order (none
-// for an empty stream). The node budget bounds the stream as a whole.
+// for an empty stream). The node budget bounds the stream as a whole. The
+// trees may point into `text`, as with load.
 Result<std::vector<ConfigTree>> load_all(std::string_view text);
 
 }  // namespace tabrix::yaml

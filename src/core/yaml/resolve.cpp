@@ -41,6 +41,38 @@ bool is_decimal_literal(std::string_view text) noexcept {
     return i == n;
 }
 
+// The common number forms in one pass: a decimal integer of at most 18
+// digits, and a decimal fraction of at most 15 digits with no exponent, which
+// m / 10^k gives correctly rounded (m and 10^k are both exact doubles, so
+// the one division rounds once). False for anything else, which the general
+// reading takes.
+bool read_common_number(std::string_view text, Scalar& out) noexcept {
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    const char* const whole = p;
+    std::uint64_t m = 0;
+    while (p < end && is_digit(*p)) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    const std::size_t whole_digits = static_cast<std::size_t>(p - whole);
+    if (whole_digits == 0 || whole_digits > 18) return false;
+    if (p == end) {
+        const auto value = static_cast<std::int64_t>(m);
+        out = Scalar::of_int(negative ? -value : value);
+        return true;
+    }
+    if (*p != '.') return false;
+    const char* const fraction = ++p;
+    while (p < end && is_digit(*p) && p - fraction < 16) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    const std::size_t places = static_cast<std::size_t>(p - fraction);
+    if (p != end || whole_digits + places > 15) return false;
+    const double value = static_cast<double>(m) / kPowers[places];
+    out = Scalar::of_float(negative ? -value : value);
+    return true;
+}
+
 }  // namespace
 
 bool read_integer(std::string_view text, int base, bool allow_sign, std::int64_t& out) noexcept {
@@ -114,6 +146,8 @@ Scalar resolve_plain(std::string_view text) noexcept {
         default:
             return Scalar::string();
     }
+    Scalar common = Scalar::string();
+    if (read_common_number(text, common)) return common;
     std::int64_t integer;
     if (text.size() > 1) {
         if (first == '+') {

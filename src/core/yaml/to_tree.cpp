@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <memory>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -63,9 +64,7 @@ struct MergeState {
 // return false on failure, with the error in `error`.
 class Converter {
 public:
-    // `ascii`: every text of the document is ASCII, which spares the
-    // conversion to Python a scan of each string.
-    Converter(const Document& doc, std::uint64_t budget, bool ascii) : doc_(doc), budget_(budget), ascii_(ascii) {}
+    Converter(const Document& doc, std::uint64_t budget) : doc_(doc), budget_(budget) {}
 
     bool convert(TreeBuilder& out, std::uint64_t index, std::size_t depth) {
         if (budget_ == 0) [[unlikely]] return fail(value_error("node budget exceeded (alias expansion?)"));
@@ -77,7 +76,7 @@ public:
             case NodeKind::Boolean: out.add_bool(node.boolean); return true;
             case NodeKind::Integer: out.add_int(node.integer); return true;
             case NodeKind::Float: out.add_float(node.real); return true;
-            case NodeKind::String: out.add_str_view(doc_.str(node), ascii_); return true;
+            case NodeKind::String: out.add_str_view(doc_.str(node), node.known_ascii()); return true;
             case NodeKind::Tagged: return convert(out, at + 2, depth);  // the tag is dropped
             case NodeKind::Sequence: {
                 if (depth >= kMaxNesting) [[unlikely]] return fail(recursion_error(std::string(kNestingMessage)));
@@ -119,7 +118,8 @@ private:
                     if (!add_merge_source(value, depth, *merges)) return false;
                 } else {
                     if (k.kind() == NodeKind::String || k.kind() == NodeKind::Null || k.kind() == NodeKind::Boolean) {
-                        out.add_str_view(text, ascii_);  // the document's text or static text
+                        // The YAML text, the document's arena or static text.
+                        out.add_str_view(text, k.kind() != NodeKind::String || k.known_ascii());
                     } else {
                         out.add_str(text, true);  // digits, signs, '.', "NaN", "inf"
                     }
@@ -209,48 +209,32 @@ private:
 
     const Document& doc_;
     std::uint64_t budget_;
-    bool ascii_;
     char digits_[24];
     std::string scratch_;
 };
 
-// A plain document (see Document) node for node: its array is already the
-// tree's pre-order, with every count and span in place. The tree takes the
-// document's text, which its strings point into.
-ConfigTree copy_plain(Document& doc, std::uint64_t root, bool ascii) {
-    const std::uint64_t end = doc.next(root);
-    TreeBuilder out(end - root);
-    for (std::uint64_t i = root; i < end; ++i) {
-        const DocNode& node = doc.nodes[i];
-        switch (node.kind()) {
-            case NodeKind::Null: out.add_null(); break;
-            case NodeKind::Boolean: out.add_bool(node.boolean); break;
-            case NodeKind::Integer: out.add_int(node.integer); break;
-            case NodeKind::Float: out.add_float(node.real); break;
-            case NodeKind::String: out.add_str_view(doc.str(node), ascii); break;
-            case NodeKind::Sequence: out.add_container(Kind::List, node.size(), node.span); break;
-            case NodeKind::Mapping: out.add_container(Kind::Map, node.size(), node.span); break;
-            default: break;  // a plain document holds no other kind
-        }
-    }
-    out.keep_source(std::move(doc.text));
+// A plain document (see Document) is already the tree's pre-order, with
+// every count and span in place and the bits of each node those of a tree
+// node: its array is copied whole. The tree takes the document's arena,
+// which some of its strings point into.
+ConfigTree copy_plain(Document& doc, std::uint64_t root) {
+    const auto first = doc.nodes.begin() + static_cast<std::ptrdiff_t>(root);
+    TreeBuilder out;
+    out.add_nodes(std::ranges::subrange(first, first + static_cast<std::ptrdiff_t>(doc.next(root) - root)) |
+                  std::views::transform([](const DocNode& node) { return node.as_tree_node(); }));
+    out.keep_text(std::move(doc.text));
     return out.finish();
 }
 
 }  // namespace
 
 Result<ConfigTree> to_config_tree(Document&& doc, std::uint64_t root, std::uint64_t budget) {
-    // Str nodes point into the document's text, which the tree keeps: it
-    // must be on the heap before any pointer is taken, so that moving the
-    // string into the tree does not move its characters.
-    if (doc.text.capacity() < 32) doc.text.reserve(32);
-    const bool ascii = scan::is_ascii(doc.text.data(), doc.text.size());
     // Nesting is bounded by the loader's depth limit, far below the tree's.
-    if (doc.plain && doc.next(root) - root <= budget) return copy_plain(doc, root, ascii);
+    if (doc.plain && doc.next(root) - root <= budget) return copy_plain(doc, root);
     TreeBuilder out(std::min<std::size_t>(doc.nodes.size(), 2 * budget + 1));
-    Converter converter(doc, budget, ascii);
+    Converter converter(doc, budget);
     if (!converter.convert(out, root, 0)) return std::move(converter.error);
-    out.keep_source(std::move(doc.text));
+    out.keep_text(std::move(doc.text));
     return out.finish();
 }
 
