@@ -71,6 +71,20 @@ inline const char* find_any(const char* p, const char* end) noexcept {
     return p;
 }
 
+// First position in [p, end) that is not a space; `end` when there is none.
+// Eight bytes at a time: indentation is most of what a YAML scanner skips.
+inline const char* skip_spaces(const char* p, const char* end) noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end - p >= 8) {
+            const std::uint64_t other = load64(p) ^ broadcast(' ');
+            if (other) return p + std::countr_zero(other) / 8;
+            p += 8;
+        }
+    }
+    while (p < end && *p == ' ') ++p;
+    return p;
+}
+
 // Whether all `size` bytes are ASCII.
 inline bool is_ascii(const char* p, std::size_t size) noexcept {
     const char* end = p + size;

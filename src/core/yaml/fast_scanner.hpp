@@ -222,8 +222,7 @@ private:
     // the first content line may be a document marker.
     bool skip_to_content(bool first = false) {
         while (true) {
-            const char* q = p_;
-            while (q < end_ && *q == ' ') ++q;
+            const char* q = scan::skip_spaces(p_, end_);
             if (q < end_ && *q == '#') {
                 q = scan::find_any<false, '\n'>(q, end_);
                 passed_comment_ = true;
