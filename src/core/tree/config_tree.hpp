@@ -157,6 +157,13 @@ public:
         tree_.nodes_.insert(tree_.nodes_.end(), std::ranges::begin(nodes), std::ranges::end(nodes));
     }
 
+    // The same for a whole array, taken over instead of copied; the builder
+    // holds no node yet.
+    void adopt_nodes(std::vector<Node>&& nodes) {
+        ConfigTree::recycle_nodes(std::move(tree_.nodes_));
+        tree_.nodes_ = std::move(nodes);
+    }
+
     // Appends a copy of a subtree taken from this builder's own finished nodes
     // (`first` is the index of its first node, as given by mark()).
     void add_copy(std::size_t first) {

@@ -35,7 +35,7 @@ public:
             }
             const std::uint64_t index = top.pos;
             if (top.mapping) {
-                if (top.at_key && doc_.nodes[index].has(DocNode::kDeadEntry)) {
+                if (top.at_key && has_flag(doc_.nodes[index], kDeadEntry)) {
                     top.pos = doc_.next(doc_.next(index));
                     continue;
                 }
@@ -44,8 +44,8 @@ public:
             top.pos = doc_.next(index);
             const std::uint64_t resolved = doc_.resolve(index);
             const DocNode& node = doc_.nodes[resolved];
-            if (node.has_span()) {
-                stack_.push_back(Range{resolved + 1, resolved + node.span, node.kind() == NodeKind::Mapping, true});
+            if (has_span(node)) {
+                stack_.push_back(Range{resolved + 1, resolved + node.span, kind_of(node) == NodeKind::Mapping, true});
             }
             out = resolved;
             return true;
@@ -65,8 +65,8 @@ private:
 };
 
 bool same_token(const Document& doc, const DocNode& a, const DocNode& b) noexcept {
-    if (a.kind() != b.kind()) return false;
-    switch (a.kind()) {
+    if (kind_of(a) != kind_of(b)) return false;
+    switch (kind_of(a)) {
         case NodeKind::Boolean: return a.boolean == b.boolean;
         case NodeKind::Integer: return a.integer == b.integer;
         case NodeKind::Float: return a.real == b.real || (std::isnan(a.real) && std::isnan(b.real));
@@ -95,8 +95,8 @@ std::uint64_t hash_bytes(const char* p, std::size_t size, std::uint64_t seed) no
 }
 
 std::uint64_t token_hash(const Document& doc, const DocNode& node, std::uint64_t seed) noexcept {
-    const std::uint64_t kind = static_cast<std::uint64_t>(node.kind()) + 1;
-    switch (node.kind()) {
+    const std::uint64_t kind = static_cast<std::uint64_t>(kind_of(node)) + 1;
+    switch (kind_of(node)) {
         case NodeKind::Boolean: return mum(seed ^ kind, kMul + node.boolean);
         case NodeKind::Integer: return mum(seed ^ kind, static_cast<std::uint64_t>(node.integer) ^ kMul);
         case NodeKind::Float: {
@@ -123,8 +123,8 @@ bool keys_equal(const Document& doc, std::uint64_t a, std::uint64_t b) {
     const std::uint64_t rb = doc.resolve(b);
     const DocNode& na = doc.nodes[ra];
     const DocNode& nb = doc.nodes[rb];
-    if (!na.has_span() || !nb.has_span()) return same_token(doc, na, nb);
-    if (na.kind() != nb.kind()) return false;
+    if (!has_span(na) || !has_span(nb)) return same_token(doc, na, nb);
+    if (kind_of(na) != kind_of(nb)) return false;
     Walker wa(doc, a), wb(doc, b);
     while (true) {
         std::uint64_t x, y;
@@ -139,7 +139,7 @@ bool keys_equal(const Document& doc, std::uint64_t a, std::uint64_t b) {
 
 std::uint64_t key_hash(const Document& doc, std::uint64_t index, std::uint64_t seed) {
     const DocNode& node = doc.nodes[doc.resolve(index)];
-    if (!node.has_span()) return token_hash(doc, node, seed);
+    if (!has_span(node)) return token_hash(doc, node, seed);
     std::uint64_t h = seed;
     Walker walk(doc, index);
     std::uint64_t token;
@@ -163,7 +163,7 @@ public:
         }
         const std::uint64_t resolved = doc_.resolve(index);
         const DocNode& n = doc_.nodes[resolved];
-        switch (n.kind()) {
+        switch (kind_of(n)) {
             case NodeKind::Null: out += "Value(Null)"; return;
             case NodeKind::Boolean: out += n.boolean ? "Value(Boolean(true))" : "Value(Boolean(false))"; return;
             case NodeKind::Integer: {
@@ -200,7 +200,7 @@ public:
                 bool first = true;
                 for (std::uint64_t i = resolved + 1; i < resolved + n.span && !cut_;) {
                     const std::uint64_t value = doc_.next(i);
-                    if (!doc_.nodes[i].has(DocNode::kDeadEntry)) {
+                    if (!has_flag(doc_.nodes[i], kDeadEntry)) {
                         if (!first) out += ", ";
                         first = false;
                         node(doc_.entry_key(i), depth + 1);

@@ -8,10 +8,9 @@
 // scalar on one line is), else into the document's arena, which the config
 // tree takes over at the end. Nothing is allocated per node.
 //
-// The bits of a node are those of a config tree node wherever the two share a
-// meaning (the kind numbers of the values and collections, the ASCII flag, the
-// size, the payload), so that a plain document (below) is already a config
-// tree, node for node, and becomes one by a copy of its array.
+// A node is a config tree node, its kind numbers those of the tree for the
+// values and collections, so that a plain document (below) is already a
+// config tree and hands its array on to the tree as it is.
 //
 //  * A node written with a custom tag is a `Tagged` node followed by a
 //    `TagName` node (the tag's text) and then the node itself.
@@ -60,54 +59,37 @@ enum class NodeKind : std::uint8_t {
 };
 static_assert(static_cast<int>(NodeKind::Alias) < 16);
 
-struct DocNode {
-    // Low 4 bits: kind. Bit 4: text known to be ASCII (String). Bits 5-7:
-    // flags. Upper 56 bits: text length, or a collection's count.
-    std::uint64_t head;
-    union {
-        bool boolean;
-        std::int64_t integer;
-        double real;
-        const char* text;  // String, TagName
-        std::uint64_t span;
-        std::uint64_t target;
-    };
+// A document node is a config tree node: a plain document's array becomes
+// the tree's as it is. The YAML kinds and flags are read and written through
+// the functions below. Bits: low 4, the kind; bit 4, text known to be ASCII
+// (String); bits 5-7, the flags; the upper 56, the text length or a
+// collection's count. Payload: `text` for String and TagName, `span` for
+// Sequence, Mapping and Tagged, and for an Alias the index of its anchored node.
+using DocNode = Node;
 
-    static constexpr std::uint64_t kAsciiFlag = Node::kAsciiFlag;
-    static constexpr std::uint64_t kDeadEntry = 1;    // key node of a replaced entry
-    static constexpr std::uint64_t kKeyElsewhere = 2;  // key node of an entry that keeps an earlier key
-    static constexpr std::uint64_t kMergeKey = 4;      // on a Mapping: a key is the string "<<"
+inline constexpr std::uint64_t kDeadEntry = 1;    // key node of a replaced entry
+inline constexpr std::uint64_t kKeyElsewhere = 2;  // key node of an entry that keeps an earlier key
+inline constexpr std::uint64_t kMergeKey = 4;      // on a Mapping: a key is the string "<<"
 
-    static std::uint64_t make(NodeKind kind, std::uint64_t size = 0) noexcept {
-        return static_cast<std::uint64_t>(kind) | (size << 8);
-    }
-    NodeKind kind() const noexcept { return static_cast<NodeKind>(head & 0xF); }
-    bool has(std::uint64_t flag) const noexcept { return ((head >> 5) & flag) != 0; }
-    void set(std::uint64_t flag) noexcept { head |= flag << 5; }
-    std::uint64_t size() const noexcept { return head >> 8; }
-    bool known_ascii() const noexcept { return (head & kAsciiFlag) != 0; }
-    // A config tree node with the same bits; only for the kinds the two share.
-    Node as_tree_node() const noexcept { return std::bit_cast<Node>(*this); }
-    bool has_span() const noexcept {
-        const NodeKind k = kind();
-        return k == NodeKind::Sequence || k == NodeKind::Mapping || k == NodeKind::Tagged;
-    }
-    bool is_value() const noexcept { return kind() <= NodeKind::String; }
-};
-static_assert(sizeof(DocNode) == 16);
+inline std::uint64_t doc_head(NodeKind kind, std::uint64_t size = 0) noexcept {
+    return static_cast<std::uint64_t>(kind) | (size << 8);
+}
+inline NodeKind kind_of(const DocNode& node) noexcept { return static_cast<NodeKind>(node.head & 0xF); }
+inline bool has_flag(const DocNode& node, std::uint64_t flag) noexcept { return ((node.head >> 5) & flag) != 0; }
+inline void set_flag(DocNode& node, std::uint64_t flag) noexcept { node.head |= flag << 5; }
+inline bool has_span(const DocNode& node) noexcept {
+    const NodeKind k = kind_of(node);
+    return k == NodeKind::Sequence || k == NodeKind::Mapping || k == NodeKind::Tagged;
+}
+inline bool is_value(const DocNode& node) noexcept { return kind_of(node) <= NodeKind::String; }
 
 struct Document {
-    // The node array of the thread's last document is kept for its next one
-    // (up to a bounded size), so that repeated loads do not fault in fresh
-    // pages for every call.
-    Document() { nodes.swap(spare_nodes()); nodes.clear(); }
+    // Node storage comes from, and goes back to, the thread's spare config
+    // tree nodes (a plain document hands its array on to its tree).
+    Document() : nodes(ConfigTree::take_nodes()) {}
     Document(Document&&) noexcept = default;
     Document& operator=(Document&&) noexcept = default;
-    ~Document() {
-        static constexpr std::size_t kKeep = std::size_t{1} << 18;  // 4 MiB of nodes
-        std::vector<DocNode>& spare = spare_nodes();
-        if (nodes.capacity() <= kKeep && nodes.capacity() > spare.capacity()) spare.swap(nodes);
-    }
+    ~Document() { ConfigTree::recycle_nodes(std::move(nodes)); }
 
     std::vector<DocNode> nodes;
     TextArena text;  // the texts that are not a piece of the YAML text
@@ -121,23 +103,17 @@ struct Document {
 
     // The node an index stands for, through an alias.
     std::uint64_t resolve(std::uint64_t index) const noexcept {
-        while (nodes[index].kind() == NodeKind::Alias) index = nodes[index].target;
+        while (kind_of(nodes[index]) == NodeKind::Alias) index = nodes[index].span;
         return index;
     }
     // The index after the subtree at `index`.
     std::uint64_t next(std::uint64_t index) const noexcept {
         const DocNode& node = nodes[index];
-        return index + (node.has_span() ? node.span : 1);
+        return index + (has_span(node) ? node.span : 1);
     }
     // The key node that the entry whose key is at `index` uses.
     std::uint64_t entry_key(std::uint64_t index) const {
-        return nodes[index].has(DocNode::kKeyElsewhere) ? first_keys.at(index) : index;
-    }
-
-private:
-    static std::vector<DocNode>& spare_nodes() noexcept {
-        thread_local std::vector<DocNode> spare;
-        return spare;
+        return has_flag(nodes[index], kKeyElsewhere) ? first_keys.at(index) : index;
     }
 };
 
@@ -151,10 +127,10 @@ bool keys_equal(const Document& doc, std::uint64_t a, std::uint64_t b);
 inline bool keys_equal_fast(const Document& doc, std::uint64_t a, std::uint64_t b) {
     const DocNode& na = doc.nodes[doc.resolve(a)];
     const DocNode& nb = doc.nodes[doc.resolve(b)];
-    if (na.kind() == NodeKind::String && nb.kind() == NodeKind::String) {
+    if (kind_of(na) == NodeKind::String && kind_of(nb) == NodeKind::String) {
         return na.size() == nb.size() && doc.str(na) == doc.str(nb);
     }
-    if (na.kind() != nb.kind()) return false;
+    if (kind_of(na) != kind_of(nb)) return false;
     return keys_equal(doc, a, b);
 }
 

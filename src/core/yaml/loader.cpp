@@ -143,7 +143,7 @@ public:
         // A core tag on a collection is dropped; a custom one wraps it.
         if (tagged && !tag.starts_with(kCoreTagPrefix)) push_tag(tag, 0);
         const std::uint64_t node = doc_.nodes.size();
-        doc_.nodes.push_back(DocNode{DocNode::make(mapping ? NodeKind::Mapping : NodeKind::Sequence), {}});
+        doc_.nodes.push_back(DocNode{doc_head(mapping ? NodeKind::Mapping : NodeKind::Sequence), {}});
         // Its anchor gets its node only at the end: an alias met before that
         // is a bad value.
         frames_.push_back(Frame{node, slot, anchor, kNone, keys_.size(), 0, mapping, {}});
@@ -170,11 +170,11 @@ public:
         doc_.plain = false;
         DocNode& node = doc_.nodes.emplace_back();
         if (target == kNone) {
-            node.head = DocNode::make(NodeKind::BadValue);
+            node.head = doc_head(NodeKind::BadValue);
             node.integer = 0;
         } else {
-            node.head = DocNode::make(NodeKind::Alias);
-            node.target = target;
+            node.head = doc_head(NodeKind::Alias);
+            node.span = target;
         }
         insert(slot, 0);
     }
@@ -203,20 +203,20 @@ private:
         DocNode& node = doc_.nodes.emplace_back();
         switch (scalar.kind) {
             case Scalar::Kind::Null:
-                node.head = DocNode::make(NodeKind::Null);
+                node.head = doc_head(NodeKind::Null);
                 node.integer = 0;
                 return;
             case Scalar::Kind::Boolean:
-                node.head = DocNode::make(NodeKind::Boolean);
+                node.head = doc_head(NodeKind::Boolean);
                 node.integer = 0;
                 node.boolean = scalar.boolean;
                 return;
             case Scalar::Kind::Integer:
-                node.head = DocNode::make(NodeKind::Integer);
+                node.head = doc_head(NodeKind::Integer);
                 node.integer = scalar.integer;
                 return;
             case Scalar::Kind::Float:
-                node.head = DocNode::make(NodeKind::Float);
+                node.head = doc_head(NodeKind::Float);
                 node.real = scalar.real;
                 return;
             case Scalar::Kind::String:
@@ -224,16 +224,16 @@ private:
                 // the scanner or parser made (quoted, folded, on several
                 // lines) goes to the arena.
                 if (text.data() >= source_.data() && text.data() + text.size() <= source_.data() + source_.size()) {
-                    node.head = DocNode::make(NodeKind::String, text.size()) | (source_ascii_ ? DocNode::kAsciiFlag : 0);
+                    node.head = doc_head(NodeKind::String, text.size()) | (source_ascii_ ? Node::kAsciiFlag : 0);
                     node.text = text.data();
                 } else {
-                    node.head = DocNode::make(NodeKind::String, text.size()) |
-                                (scan::is_ascii(text.data(), text.size()) ? DocNode::kAsciiFlag : 0);
+                    node.head = doc_head(NodeKind::String, text.size()) |
+                                (scan::is_ascii(text.data(), text.size()) ? Node::kAsciiFlag : 0);
                     node.text = doc_.text.copy(text);
                 }
                 return;
             case Scalar::Kind::Bad:
-                node.head = DocNode::make(NodeKind::BadValue);
+                node.head = doc_head(NodeKind::BadValue);
                 node.integer = 0;
                 doc_.plain = false;
                 return;
@@ -243,10 +243,10 @@ private:
     void push_tag(std::string_view tag, std::uint64_t span) {
         doc_.plain = false;
         DocNode& wrapper = doc_.nodes.emplace_back();
-        wrapper.head = DocNode::make(NodeKind::Tagged);
+        wrapper.head = doc_head(NodeKind::Tagged);
         wrapper.span = span;
         DocNode& name = doc_.nodes.emplace_back();
-        name.head = DocNode::make(NodeKind::TagName, tag.size());
+        name.head = doc_head(NodeKind::TagName, tag.size());
         name.text = doc_.text.copy(tag);
     }
 
@@ -287,9 +287,9 @@ private:
             doc_.plain = false;
             const std::uint64_t old = keys_[found].index;
             const std::uint64_t first = doc_.entry_key(old);
-            doc_.nodes[old].set(DocNode::kDeadEntry);
+            set_flag(doc_.nodes[old], kDeadEntry);
             doc_.first_keys.erase(old);
-            doc_.nodes[key].set(DocNode::kKeyElsewhere);
+            set_flag(doc_.nodes[key], kKeyElsewhere);
             doc_.first_keys[key] = first;
             keys_[found].index = key;
             return;
@@ -304,10 +304,10 @@ private:
             }
             rebuild(frame, 64);
         }
-        if (resolved.kind() != NodeKind::String) {
+        if (kind_of(resolved) != NodeKind::String) {
             doc_.plain = false;
         } else if (resolved.size() == 2 && doc_.str(resolved) == "<<") {
-            doc_.nodes[frame.node].set(DocNode::kMergeKey);
+            set_flag(doc_.nodes[frame.node], kMergeKey);
             doc_.plain = false;
         }
     }
@@ -317,7 +317,7 @@ private:
     // Equal keys have equal fingerprints: a string's length with its first
     // and last four bytes, one constant for every other kind.
     static std::uint64_t fingerprint(const DocNode& node) noexcept {
-        if (node.kind() != NodeKind::String) return 1;
+        if (kind_of(node) != NodeKind::String) return 1;
         const std::string_view text = Document::str(node);
         const auto* p = reinterpret_cast<const unsigned char*>(text.data());
         const std::size_t size = text.size();

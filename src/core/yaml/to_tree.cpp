@@ -71,7 +71,7 @@ public:
         --budget_;
         const std::uint64_t at = doc_.resolve(index);
         const DocNode& node = doc_.nodes[at];
-        switch (node.kind()) {
+        switch (kind_of(node)) {
             case NodeKind::Null: out.add_null(); return true;
             case NodeKind::Boolean: out.add_bool(node.boolean); return true;
             case NodeKind::Integer: out.add_int(node.integer); return true;
@@ -103,23 +103,23 @@ private:
         const DocNode& node = doc_.nodes[at];
         // Kept off the stack: this frame recurses once per nesting level.
         std::unique_ptr<MergeState> merges;
-        if (node.has(DocNode::kMergeKey)) merges = std::make_unique<MergeState>();
+        if (has_flag(node, kMergeKey)) merges = std::make_unique<MergeState>();
         out.begin_map();
         const std::uint64_t end = at + node.span;
         for (std::uint64_t key = at + 1; key < end;) {
             const std::uint64_t value = doc_.next(key);
             const std::uint64_t after = doc_.next(value);
-            if (!doc_.nodes[key].has(DocNode::kDeadEntry)) {
+            if (!has_flag(doc_.nodes[key], kDeadEntry)) {
                 const std::uint64_t key_node = doc_.entry_key(key);
                 const DocNode& k = doc_.nodes[doc_.resolve(key_node)];
-                if (!k.is_value()) [[unlikely]] return non_scalar_key(key_node);
+                if (!is_value(k)) [[unlikely]] return non_scalar_key(key_node);
                 const std::string_view text = key_text(k);
                 if (merges && text == "<<" && is_collection(value)) {
                     if (!add_merge_source(value, depth, *merges)) return false;
                 } else {
-                    if (k.kind() == NodeKind::String || k.kind() == NodeKind::Null || k.kind() == NodeKind::Boolean) {
+                    if (kind_of(k) == NodeKind::String || kind_of(k) == NodeKind::Null || kind_of(k) == NodeKind::Boolean) {
                         // The YAML text, the document's arena or static text.
-                        out.add_str_view(text, k.kind() != NodeKind::String || k.known_ascii());
+                        out.add_str_view(text, kind_of(k) != NodeKind::String || k.known_ascii());
                     } else {
                         out.add_str(text, true);  // digits, signs, '.', "NaN", "inf"
                     }
@@ -178,15 +178,15 @@ private:
 
     bool is_collection(std::uint64_t index) const {
         std::uint64_t at = doc_.resolve(index);
-        if (doc_.nodes[at].kind() == NodeKind::Tagged) at += 2;
-        const NodeKind kind = doc_.nodes[at].kind();
+        if (kind_of(doc_.nodes[at]) == NodeKind::Tagged) at += 2;
+        const NodeKind kind = kind_of(doc_.nodes[at]);
         return kind == NodeKind::Sequence || kind == NodeKind::Mapping;
     }
 
     // The text of a scalar key. Numbers are written into scratch_, valid
     // until the next call.
     std::string_view key_text(const DocNode& key) {
-        switch (key.kind()) {
+        switch (kind_of(key)) {
             case NodeKind::Null: return "null";
             case NodeKind::Boolean: return key.boolean ? "true" : "false";
             case NodeKind::Integer: {
@@ -213,15 +213,19 @@ private:
     std::string scratch_;
 };
 
-// A plain document (see Document) is already the tree's pre-order, with
-// every count and span in place and the bits of each node those of a tree
-// node: its array is copied whole. The tree takes the document's arena,
-// which some of its strings point into.
+// A plain document (see Document) is already the tree, with every count
+// and span in place: the tree takes its array (or the root's part of it) and
+// its arena, which some of its strings point into.
 ConfigTree copy_plain(Document& doc, std::uint64_t root) {
-    const auto first = doc.nodes.begin() + static_cast<std::ptrdiff_t>(root);
+    const std::uint64_t end = doc.next(root);
     TreeBuilder out;
-    out.add_nodes(std::ranges::subrange(first, first + static_cast<std::ptrdiff_t>(doc.next(root) - root)) |
-                  std::views::transform([](const DocNode& node) { return node.as_tree_node(); }));
+    if (root == 0 && end == doc.nodes.size()) {
+        out.adopt_nodes(std::move(doc.nodes));
+    } else {
+        const auto first = doc.nodes.begin();
+        out.add_nodes(std::ranges::subrange(first + static_cast<std::ptrdiff_t>(root),
+                                            first + static_cast<std::ptrdiff_t>(end)));
+    }
     out.keep_text(std::move(doc.text));
     return out.finish();
 }
