@@ -15,7 +15,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -152,10 +151,7 @@ public:
     // Appends whole finished nodes, with every count and span in place, for
     // a converter whose array has the tree's layout already (a plain YAML
     // document). Not mixed with begin_/end_ calls.
-    template <class Range>
-    void add_nodes(const Range& nodes) {
-        tree_.nodes_.insert(tree_.nodes_.end(), std::ranges::begin(nodes), std::ranges::end(nodes));
-    }
+    void add_nodes(const Node* first, const Node* last) { tree_.nodes_.insert(tree_.nodes_.end(), first, last); }
 
     // The same for a whole array, taken over instead of copied; the builder
     // holds no node yet.

@@ -125,8 +125,7 @@ bool read_float(std::string_view text, double& out) noexcept {
     return true;
 }
 
-Scalar resolve_plain(std::string_view text) noexcept {
-    if (text.empty()) return Scalar::string();
+Scalar resolve_typed(std::string_view text) noexcept {
     const char first = text[0];
     switch (first) {
         case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':

@@ -42,9 +42,29 @@ struct Scalar {
     }
 };
 
+// resolve_plain for a text whose first character may start a number or one
+// of the null and boolean words.
+Scalar resolve_typed(std::string_view text) noexcept;
+
+// Whether a plain scalar starting with `c` may be anything but a string.
+inline bool may_be_typed(char c) noexcept {
+    switch (c) {
+        case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
+        case '+': case '-': case '.': case '~': case 'n': case 'N': case 't': case 'T': case 'f': case 'F':
+            return true;
+        default:
+            return false;
+    }
+}
+
 // The text of a plain scalar without a tag: prefixed integers (+, 0o, 0x),
 // the null and boolean words, decimal integers, floats, else a string.
-Scalar resolve_plain(std::string_view text) noexcept;
+// Inline: most plain scalars, keys above all, are strings by their first
+// character, and then no call is made.
+inline Scalar resolve_plain(std::string_view text) noexcept {
+    if (text.empty() || !may_be_typed(text[0])) return Scalar::string();
+    return resolve_typed(text);
+}
 
 // A plain scalar with the core-schema tag whose suffix (the part after
 // "tag:yaml.org,2002:") is `suffix`: "str", "int", "float", "bool", "null";

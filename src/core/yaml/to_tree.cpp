@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <memory>
-#include <ranges>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -222,9 +221,7 @@ ConfigTree copy_plain(Document& doc, std::uint64_t root) {
     if (root == 0 && end == doc.nodes.size()) {
         out.adopt_nodes(std::move(doc.nodes));
     } else {
-        const auto first = doc.nodes.begin();
-        out.add_nodes(std::ranges::subrange(first + static_cast<std::ptrdiff_t>(root),
-                                            first + static_cast<std::ptrdiff_t>(end)));
+        out.add_nodes(doc.nodes.data() + root, doc.nodes.data() + end);
     }
     out.keep_text(std::move(doc.text));
     return out.finish();
