@@ -41,13 +41,50 @@ long magnitude(std::string_view text) noexcept {
 
 }  // namespace
 
+namespace {
+
+// The literal (sign removed) as m * 10^exponent, when it has at most 19
+// digits and a short exponent; false otherwise.
+bool decimal_parts(std::string_view literal, std::uint64_t& m, long& exponent) noexcept {
+    const char* p = literal.data();
+    const char* const end = p + literal.size();
+    std::uint64_t value = 0;
+    int digits = 0;
+    long places = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digits) value = value * 10 + static_cast<unsigned>(*p - '0');
+    if (p < end && *p == '.') {
+        const char* const fraction = ++p;
+        for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digits) value = value * 10 + static_cast<unsigned>(*p - '0');
+        places = fraction - p;
+    }
+    if (digits > 19) return false;
+    long written = 0;
+    if (p < end) {  // the exponent
+        ++p;
+        const bool negative = *p == '-';
+        if (*p == '+' || *p == '-') ++p;
+        if (end - p > 4) return false;
+        for (; p < end; ++p) written = written * 10 + (*p - '0');
+        if (negative) written = -written;
+    }
+    m = value;
+    exponent = places + written;
+    return true;
+}
+
+}  // namespace
+
 double read_decimal_double(std::string_view literal) noexcept {
     bool negative = false;
     if (!literal.empty() && (literal[0] == '+' || literal[0] == '-')) {
         negative = literal[0] == '-';
         literal.remove_prefix(1);
     }
+    // Most literals are short: read exactly without the general algorithm.
+    std::uint64_t m;
+    long exponent;
     double value = 0.0;
+    if (decimal_parts(literal, m, exponent) && exact_decimal_double(m, exponent, negative, value)) return value;
     const auto result = std::from_chars(literal.data(), literal.data() + literal.size(), value);
     if (result.ec == std::errc::result_out_of_range) {
         value = magnitude(literal) > 0 ? std::numeric_limits<double>::infinity() : 0.0;

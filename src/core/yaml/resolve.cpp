@@ -42,13 +42,10 @@ bool is_decimal_literal(std::string_view text) noexcept {
 }
 
 // The common number forms in one pass: a decimal integer of at most 18
-// digits, and a decimal fraction of at most 15 digits with no exponent, which
-// m / 10^k gives correctly rounded (m and 10^k are both exact doubles, so
-// the one division rounds once). False for anything else, which the general
-// reading takes.
+// digits, and a decimal fraction of at most 15 digits with no exponent, read
+// exactly as m / 10^k. False for anything else, which the general reading
+// takes.
 bool read_common_number(std::string_view text, Scalar& out) noexcept {
-    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
-                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     const char* p = text.data();
     const char* const end = p + text.size();
     const bool negative = *p == '-';
@@ -67,9 +64,12 @@ bool read_common_number(std::string_view text, Scalar& out) noexcept {
     const char* const fraction = ++p;
     while (p < end && is_digit(*p) && p - fraction < 16) m = m * 10 + static_cast<unsigned>(*p++ - '0');
     const std::size_t places = static_cast<std::size_t>(p - fraction);
-    if (p != end || whole_digits + places > 15) return false;
-    const double value = static_cast<double>(m) / kPowers[places];
-    out = Scalar::of_float(negative ? -value : value);
+    double value;
+    if (p != end || whole_digits + places > 15 ||
+        !exact_decimal_double(m, -static_cast<long>(places), negative, value)) {
+        return false;
+    }
+    out = Scalar::of_float(value);
     return true;
 }
 
