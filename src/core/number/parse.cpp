@@ -43,28 +43,35 @@ long magnitude(std::string_view text) noexcept {
 
 namespace {
 
-// The literal (sign removed) as m * 10^exponent, when it has at most 19
-// digits and a short exponent; false otherwise.
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// The literal (sign removed) as m * 10^exponent, when it is digits with at
+// most one point, at most 19 digits in all, and an exponent of at most four
+// digits; false for anything else ("inf" and "nan" among them).
 bool decimal_parts(std::string_view literal, std::uint64_t& m, long& exponent) noexcept {
     const char* p = literal.data();
     const char* const end = p + literal.size();
     std::uint64_t value = 0;
-    int digits = 0;
+    long digits = 0;
     long places = 0;
-    for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digits) value = value * 10 + static_cast<unsigned>(*p - '0');
+    for (; p < end && is_digit(*p); ++p, ++digits) value = value * 10 + static_cast<unsigned>(*p - '0');
     if (p < end && *p == '.') {
         const char* const fraction = ++p;
-        for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digits) value = value * 10 + static_cast<unsigned>(*p - '0');
+        for (; p < end && is_digit(*p); ++p, ++digits) value = value * 10 + static_cast<unsigned>(*p - '0');
         places = fraction - p;
     }
-    if (digits > 19) return false;
+    if (digits == 0 || digits > 19) return false;
     long written = 0;
-    if (p < end) {  // the exponent
+    if (p < end) {
+        if (*p != 'e' && *p != 'E') return false;
         ++p;
-        const bool negative = *p == '-';
-        if (*p == '+' || *p == '-') ++p;
-        if (end - p > 4) return false;
-        for (; p < end; ++p) written = written * 10 + (*p - '0');
+        const bool negative = p < end && *p == '-';
+        if (p < end && (*p == '+' || *p == '-')) ++p;
+        if (p == end || end - p > 4) return false;
+        for (; p < end; ++p) {
+            if (!is_digit(*p)) return false;
+            written = written * 10 + (*p - '0');
+        }
         if (negative) written = -written;
     }
     m = value;
