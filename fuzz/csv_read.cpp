@@ -128,16 +128,32 @@ void check_document(const std::string& bytes) {
         for (std::size_t r = 0; r < document->records; ++r) {
             const std::string_view cell = document->cell(r, c);
             if (cell.empty()) continue;
-            const CellKind own = classify_cell(cell);
+            const TypedCell typed = type_cell(cell);
+            const CellKind own = typed.kind;
             kind = merge_kind(kind, own);
             std::int64_t integer;
-            if (own == CellKind::Int) fuzz::check(read_cell_int64(cell, integer), "an Int cell does not fit", {cell});
+            if (own == CellKind::Int) {
+                fuzz::check(read_cell_int64(cell, integer), "an Int cell does not fit", {cell});
+                fuzz::check(typed.value.integer == integer, "an Int cell typed with another value", {cell});
+            }
             if (own == CellKind::BigInt) fuzz::check(!read_cell_int64(cell, integer), "a BigInt cell fits", {cell});
             if (own == CellKind::Float || own == CellKind::Int || own == CellKind::BigInt) {
-                (void)read_cell_double(cell);
+                const double real = read_cell_double(cell);
+                if (own == CellKind::Float) {
+                    const bool same = std::isnan(real) ? std::isnan(typed.value.real)
+                                                       : std::memcmp(&real, &typed.value.real, sizeof real) == 0;
+                    fuzz::check(same, "a Float cell typed with another value", {cell});
+                }
+            }
+            // The number loads takes for the cell, where its column has them.
+            if (document->numbers_ready[c]) {
+                const CellValue& kept = document->values[r * columns + c];
+                fuzz::check(std::memcmp(&kept, &typed.value, sizeof kept) == 0, "a kept number differs", {cell});
             }
         }
         fuzz::check(kind == document->kinds[c], "column kind is not the join of its cells");
+        const bool numeric = kind == CellKind::Int || kind == CellKind::Float;
+        fuzz::check(!document->numbers_ready[c] || numeric, "numbers kept for a column that is not numeric");
     }
 }
 

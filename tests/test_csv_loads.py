@@ -183,6 +183,15 @@ def test_column_values(cells, expected):
     assert [type(v) for v in got] == [type(v) for v in expected]
 
 
+@pytest.mark.parametrize("cells", [["-0", "1.5"], ["9007199254740993", "0.5", "-0", "+0"], ["1e0", "-0"]])
+def test_integer_cells_of_a_float_column_read_as_their_text(cells):
+    """An integer cell in a column joined to Float is the nearest double to
+    its text (-0 is -0.0), whichever cells came first."""
+    for order in (cells, cells[::-1]):
+        got = [record["c"] for record in csv.loads("c\n" + "".join(f"{cell}\n" for cell in order))]
+        assert [repr(v) for v in got] == [repr(float(cell)) for cell in order]
+
+
 @pytest.mark.parametrize(
     "cell, kind",
     [

@@ -136,9 +136,9 @@ PyObject* int_from_text(std::string_view digits) {
 }
 
 // The Python value of a non-empty cell of the given kind: the column's join in
-// loads, the cell's own kind in a stream. A new reference, or NULL with an
-// exception.
-PyObject* cell_to_python(std::string_view cell, CellKind kind) {
+// loads, the cell's own kind in a stream; `ascii` when the cell is known to
+// be ASCII. A new reference, or NULL with an exception.
+PyObject* cell_to_python(std::string_view cell, CellKind kind, bool ascii = false) {
     switch (kind) {
         case CellKind::Int: {
             std::int64_t value;
@@ -159,7 +159,7 @@ PyObject* cell_to_python(std::string_view cell, CellKind kind) {
         case CellKind::Text:
             break;
     }
-    return str_from_utf8(cell);
+    return ascii ? str_from_ascii(cell.data(), cell.size()) : str_from_utf8(cell);
 }
 
 // One str key per column, made once and shared by every record built from
@@ -456,7 +456,10 @@ PyObject* next_record(StreamState& state) {
     for (std::size_t c = 0; c < columns; ++c) {
         const std::string_view cell = state.record.field(c);
         if (cell.empty()) continue;  // None already
-        Ref value(cell_to_python(cell, csv::classify_cell(cell)));
+        const csv::TypedCell typed = csv::type_cell(cell);
+        Ref value(typed.kind == CellKind::Int     ? PyLong_FromLongLong(typed.value.integer)
+                  : typed.kind == CellKind::Float ? PyFloat_FromDouble(typed.value.real)
+                                                  : cell_to_python(cell, typed.kind));
         if (!value || PyDict_SetItem(dict.get(), state.columns.keys[c].get(), value.get()) < 0) return nullptr;
     }
     return dict.release();
@@ -531,12 +534,14 @@ PyResult make_stream(char delimiter, std::unique_ptr<csv::ByteSource> source) {
 
 template <char Delimiter>
 struct Codec {
+    // The text is read without the lock and without a copy: a str's UTF-8
+    // form never changes and lives as long as the str, which the caller
+    // holds for the whole call; the document copies the fields it keeps.
     static PyResult loads(PyObject*, Text data) {
-        std::string text(data.utf8);
         ConversionTurn turn;
         Result<csv::Document> read = [&]() -> Result<csv::Document> {
             WithoutGil released(turn);
-            return csv::read_document(std::move(text), Delimiter);
+            return csv::read_document(data.utf8, Delimiter);
         }();
         if (!read) return std::move(read).error();
         const csv::Document& document = *read;
@@ -545,15 +550,20 @@ struct Codec {
         if (!keys) return std::move(keys).error();
         const std::size_t columns = document.header.size();
         const CellKind* kinds = document.kinds.data();
+        const std::uint8_t* numbers_ready = document.numbers_ready.data();
+        const csv::CellValue* values = document.values.data();
         Ref list(PyList_New(static_cast<Py_ssize_t>(document.records)));
         if (!list) return PyResult::failed();
-        for (std::size_t r = 0; r < document.records; ++r) {
+        for (std::size_t r = 0, index = 0; r < document.records; ++r) {
             Ref dict(keys->new_record());
             if (!dict) return PyResult::failed();
-            for (std::size_t c = 0; c < columns; ++c) {
+            for (std::size_t c = 0; c < columns; ++c, ++index) {
                 const std::string_view cell = document.cell(r, c);
                 if (cell.empty()) continue;  // None already
-                Ref value(cell_to_python(cell, kinds[c]));
+                // A number read while the cells were typed, else the text.
+                Ref value(!numbers_ready[c]           ? cell_to_python(cell, kinds[c], document.ascii)
+                          : kinds[c] == CellKind::Int ? PyLong_FromLongLong(values[index].integer)
+                                                      : PyFloat_FromDouble(values[index].real));
                 if (!value || PyDict_SetItem(dict.get(), keys->keys[c].get(), value.get()) < 0) {
                     return PyResult::failed();
                 }

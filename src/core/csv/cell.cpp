@@ -60,19 +60,35 @@ bool is_float_body(std::string_view text) noexcept {
 
 }  // namespace
 
-CellKind classify_cell(std::string_view cell) noexcept {
+TypedCell type_cell(std::string_view cell) noexcept {
+    TypedCell typed{CellKind::Text, {0}};
     const char first = cell[0];
-    if (first == 't') return cell == "true" ? CellKind::Bool : CellKind::Text;
-    if (first == 'f') return cell == "false" ? CellKind::Bool : CellKind::Text;
-    const bool has_sign = first == '+' || first == '-';
-    const std::string_view body = cell.substr(has_sign);
-    std::size_t i = 0;
-    while (i < body.size() && is_digit(body[i])) ++i;
-    if (i == body.size()) {
-        if (i == 0) return CellKind::Text;  // a lone sign
-        return digits_fit_int64(body, first == '-') ? CellKind::Int : CellKind::BigInt;
+    if (first == 't' || first == 'f') {
+        if (cell == "true" || cell == "false") typed.kind = CellKind::Bool;
+        return typed;
     }
-    return is_float_body(body) ? CellKind::Float : CellKind::Text;
+    const bool negative = first == '-';
+    const bool has_sign = negative || first == '+';
+    const std::string_view body = cell.substr(has_sign);
+    const char* p = body.data();
+    const char* const end = p + body.size();
+    // Wraps past 19 significant digits, which digits_fit_int64 refuses.
+    std::uint64_t magnitude = 0;
+    while (p < end && is_digit(*p)) magnitude = magnitude * 10 + static_cast<unsigned>(*p++ - '0');
+    if (p == end) {
+        if (body.empty()) return typed;  // a lone sign
+        if (!digits_fit_int64(body, negative)) {
+            typed.kind = CellKind::BigInt;
+            return typed;
+        }
+        typed.kind = CellKind::Int;
+        typed.value.integer = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
+        return typed;
+    }
+    if (!is_float_body(body)) return typed;
+    typed.kind = CellKind::Float;
+    typed.value.real = read_decimal_double(cell);
+    return typed;
 }
 
 bool read_cell_int64(std::string_view cell, std::int64_t& out) noexcept {

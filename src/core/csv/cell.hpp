@@ -19,8 +19,22 @@ enum class CellKind : std::uint8_t {
     Text,    // anything else
 };
 
-// Kind of a non-empty cell (never Empty; callers handle empty cells). The
-// whole cell is looked at, with no trimming:
+// The number an Int or Float cell holds.
+union CellValue {
+    std::int64_t integer;  // Int
+    double real;           // Float: the nearest double
+};
+
+// A cell's kind and, for an Int or Float cell, its value, read in the one
+// pass that types it.
+struct TypedCell {
+    CellKind kind;
+    CellValue value;
+};
+
+// Kind of a non-empty cell (never Empty; callers handle empty cells), with
+// the value of an Int or Float cell (as read_cell_int64 and read_cell_double
+// give it). The whole cell is looked at, with no trimming:
 //   Bool    "true", "false" (lower case only)
 //   Int     [+-]?[0-9]+ whose value fits in 64 bits (leading zeros allowed)
 //   BigInt  [+-]?[0-9]+ beyond that
@@ -28,7 +42,9 @@ enum class CellKind : std::uint8_t {
 //           one point and a digit on at least one side, then an optional
 //           exponent e[+-]?[0-9]+ (either case of e)
 //   Text    everything else, a lone sign included
-CellKind classify_cell(std::string_view cell) noexcept;
+TypedCell type_cell(std::string_view cell) noexcept;
+
+inline CellKind classify_cell(std::string_view cell) noexcept { return type_cell(cell).kind; }
 
 // The join of two kinds: Empty adds nothing, Int rises to BigInt and Float,
 // Bool joins only with itself, Text absorbs everything. Commutative, so the

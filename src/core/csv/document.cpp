@@ -4,6 +4,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "core/text/scan.hpp"
+
 namespace tabrix::csv {
 
 Result<Header> read_header(CsvReader& reader) {
@@ -60,15 +62,17 @@ constexpr std::uint64_t kMaxEndsEstimate = std::uint64_t{1} << 23;
 
 }  // namespace
 
-Result<Document> read_document(std::string text, char delimiter) {
+Result<Document> read_document(std::string_view text, char delimiter) {
     std::size_t start = 0;
     while (text.size() - start >= 3 && text.compare(start, 3, "\xEF\xBB\xBF") == 0) start += 3;
     const std::size_t input_size = text.size() - start;
-    CsvReader reader(delimiter, std::make_unique<MemorySource>(std::move(text), start));
+    const bool ascii = scan::is_ascii(text.data() + start, input_size);
+    CsvReader reader(delimiter, std::make_unique<MemorySource>(text, start));
 
     Result<Header> header = read_header(reader);
     if (!header) return std::move(header).error();
     Document document;
+    document.ascii = ascii;
     document.header = std::move(header).value();
     const std::size_t columns = document.header.size();
 
@@ -89,10 +93,14 @@ Result<Document> read_document(std::string text, char delimiter) {
         }
     }
 
-    // One pass over the records; a column that has become Text stays Text
-    // and is not looked at again.
+    // One pass over the records, typing each cell and keeping its value; a
+    // column that has become Text stays Text and is not looked at again.
+    // `seen` records which kinds each column's cells had.
     document.kinds.assign(columns, CellKind::Empty);
+    document.values.resize(document.records * columns);
+    std::vector<unsigned> seen(columns, 0);
     CellKind* kinds = document.kinds.data();
+    CellValue* values = document.values.data();
     std::size_t index = 0;
     std::size_t begin = 0;
     const std::size_t* ends = document.cells.ends.data();
@@ -101,10 +109,18 @@ Result<Document> read_document(std::string text, char delimiter) {
         for (std::size_t c = 0; c < columns; ++c, ++index) {
             const std::size_t end = ends[index];
             if (end != begin && kinds[c] != CellKind::Text) {
-                kinds[c] = merge_kind(kinds[c], classify_cell(std::string_view(bytes + begin, end - begin)));
+                const TypedCell typed = type_cell(std::string_view(bytes + begin, end - begin));
+                kinds[c] = merge_kind(kinds[c], typed.kind);
+                seen[c] |= 1u << static_cast<unsigned>(typed.kind);
+                values[index] = typed.value;
             }
             begin = end;
         }
+    }
+    document.numbers_ready.resize(columns);
+    for (std::size_t c = 0; c < columns; ++c) {
+        const bool numeric = kinds[c] == CellKind::Int || kinds[c] == CellKind::Float;
+        document.numbers_ready[c] = numeric && seen[c] == (1u << static_cast<unsigned>(kinds[c]));
     }
     return document;
 }

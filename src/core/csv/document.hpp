@@ -30,17 +30,50 @@ struct Document {
     // Every data record, each of header.size() fields, back to back.
     RecordBuffer cells;
     std::size_t records = 0;
+    // Whether the whole text is ASCII (so every cell is).
+    bool ascii = false;
     // The join of the kinds of each column's cells (Empty with no records).
     std::vector<CellKind> kinds;
+    // Per column: whether every non-empty cell has the column's kind and the
+    // kind is Int or Float, so that `values` hold the column's numbers.
+    std::vector<std::uint8_t> numbers_ready;
+    // Per cell, in the order of `cells`: the value read while typing it,
+    // meaningful in the columns whose numbers are ready.
+    std::vector<CellValue> values;
+
+    Document() : values(take_values()) {}
+    Document(Document&&) noexcept = default;
+    Document& operator=(Document&&) noexcept = default;
+    ~Document() { recycle_values(std::move(values)); }
 
     std::string_view cell(std::size_t record, std::size_t column) const noexcept {
         return cells.field(record * header.size() + column);
+    }
+
+private:
+    // The value storage of the thread's last document is kept for its next
+    // one (up to a bounded size), so that repeated loads do not fault in
+    // fresh pages for every call.
+    static std::vector<CellValue>& spare_values() noexcept {
+        thread_local std::vector<CellValue> spare;
+        return spare;
+    }
+    static std::vector<CellValue> take_values() noexcept {
+        std::vector<CellValue> values;
+        values.swap(spare_values());
+        values.clear();
+        return values;
+    }
+    static void recycle_values(std::vector<CellValue>&& values) noexcept {
+        static constexpr std::size_t kKeep = std::size_t{1} << 19;  // 4 MiB of values
+        std::vector<CellValue>& spare = spare_values();
+        if (values.capacity() <= kKeep && values.capacity() > spare.capacity()) spare.swap(values);
     }
 };
 
 // Reads a whole document held in `text` (leading byte-order marks, however
 // many, are dropped first) and infers the column kinds. The first faulty
 // record ends the reading.
-Result<Document> read_document(std::string text, char delimiter);
+Result<Document> read_document(std::string_view text, char delimiter);
 
 }  // namespace tabrix::csv

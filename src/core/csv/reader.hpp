@@ -56,16 +56,20 @@ public:
     virtual Chunk next() = 0;
 };
 
-// A buffer in memory, owned by the source and handed out as windows (no copy).
+// A buffer in memory, handed out as windows (no copy): owned by the source,
+// or only viewed when the caller keeps it alive as long as the source.
 class MemorySource final : public ByteSource {
 public:
     // Reads `bytes` from offset `start` on.
     explicit MemorySource(std::string bytes, std::size_t start = 0) noexcept
-        : bytes_(std::move(bytes)), offset_(start < bytes_.size() ? start : bytes_.size()) {}
+        : owned_(std::move(bytes)), bytes_(owned_), offset_(start < bytes_.size() ? start : bytes_.size()) {}
+    explicit MemorySource(std::string_view bytes, std::size_t start = 0) noexcept
+        : bytes_(bytes), offset_(start < bytes_.size() ? start : bytes_.size()) {}
     Chunk next() noexcept override;
 
 private:
-    std::string bytes_;
+    std::string owned_;
+    std::string_view bytes_;
     std::size_t offset_;
 };
 
