@@ -43,7 +43,6 @@ struct Document {
 
     Document() : values(take_values()) {}
     Document(Document&&) noexcept = default;
-    Document& operator=(Document&&) noexcept = default;
     ~Document() { recycle_values(std::move(values)); }
 
     std::string_view cell(std::size_t record, std::size_t column) const noexcept {
