@@ -121,8 +121,9 @@ public:
     // A Map's key: a string, as add_str (a walk that also feeds a JSON
     // writer, which tells keys from values, names it so).
     void add_key(std::string_view text, bool ascii = false) { add_str(text, ascii); }
-    // A string whose bytes outlive the tree (the buffer given to keep_source,
-    // or static text): no copy.
+    // A string whose bytes outlive the tree (the buffer given to keep_source
+    // or keep_text, a text the caller keeps alive longer than the tree, or
+    // static text): no copy.
     void add_str_view(std::string_view text, bool ascii = false) {
         push(make(Kind::Str, text.size()) | (ascii ? Node::kAsciiFlag : 0)).text = text.data();
     }
