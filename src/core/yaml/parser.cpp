@@ -1,6 +1,7 @@
 #include "core/yaml/parser.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -312,7 +313,10 @@ private:
         for (; i + 8 <= offset; i += 8) {
             std::uint64_t w;
             std::memcpy(&w, text_.data() + i, 8);
-            count_chars_ += 8 - static_cast<std::size_t>(__builtin_popcountll(w & ~(w << 1) & 0x8080808080808080ULL));
+            const std::uint64_t continuations = w & ~(w << 1) & 0x8080808080808080ULL;
+            // Mostly ASCII, with nothing to count (a popcount is a library
+            // call on the baseline instruction set).
+            count_chars_ += continuations == 0 ? 8 : 8 - static_cast<std::size_t>(std::popcount(continuations));
         }
         for (; i < offset; ++i) count_chars_ += (static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80;
         count_offset_ = offset;
