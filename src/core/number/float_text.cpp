@@ -259,14 +259,18 @@ void write_float_positional(OutBuffer& out, double value) {
     }
 }
 
-void write_int(OutBuffer& out, std::int64_t value) {
+char* write_int(char* start, std::int64_t value) noexcept {
     // The magnitude as unsigned, exact for the most negative value too.
     const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     const int count = decimal_length(magnitude) + (value < 0 ? 1 : 0);
-    char* const start = out.room(20);
     digits_before(start + count, magnitude);
     if (value < 0) *start = '-';
-    out.commit(static_cast<std::size_t>(count));
+    return start + count;
+}
+
+void write_int(OutBuffer& out, std::int64_t value) {
+    char* const start = out.room(kMaxIntText);
+    out.commit(static_cast<std::size_t>(write_int(start, value) - start));
 }
 
 }  // namespace tabrix
