@@ -229,6 +229,7 @@ Outcome<bool> json_from_python(PyObject* object, OutBuffer& out) {
     jsonc::JsonEmitter emitter(out);
     FromPython<jsonc::JsonEmitter> walk(emitter);
     if (!walk.convert(object, 0)) return walk.error.take();
+    emitter.finish();
     if (emitter.saw_nan()) return jsonc::JsonEmitter::nan_error();
     return emitter.ascii();
 }

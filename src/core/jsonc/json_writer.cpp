@@ -150,6 +150,7 @@ const Node* emit_value(JsonEmitter& emit, const Node* node) {
 Status write_json(OutBuffer& out, const ConfigTree& tree) {
     JsonEmitter emit(out);
     emit_value(emit, &tree.root());
+    emit.finish();
     if (emit.saw_nan()) return JsonEmitter::nan_error();
     return Status::success();
 }

@@ -82,29 +82,32 @@ inline bool copy_unescaped(char* w, const char* text, std::size_t size) noexcept
 class JsonEmitter {
 public:
     explicit JsonEmitter(OutBuffer& out) noexcept : out_(out) {}
+    JsonEmitter(const JsonEmitter&) = delete;
+    JsonEmitter& operator=(const JsonEmitter&) = delete;
 
-    void add_null() { value("null", 4); }
-    void add_bool(bool b) { b ? value("true", 4) : value("false", 5); }
+    void add_null() { literal("null", 4); }
+    void add_bool(bool b) { b ? literal("true", 4) : literal("false", 5); }
     void add_int(std::int64_t number) {
-        const bool comma = comma_;
-        comma_ = true;
-        char* const start = out_.room(kMaxIntText + 1);
+        char* const start = room(kMaxIntText + 1);
         *start = ',';
-        out_.commit(static_cast<std::size_t>(write_int(start + comma, number) - start));
+        pos_ = write_int(start + comma_, number);
+        comma_ = true;
     }
     // Decimal literal of an integer beyond 64 bits.
-    void add_big_int(std::string_view digits) { value(digits.data(), digits.size()); }
+    void add_big_int(std::string_view digits) { literal(digits.data(), digits.size()); }
     // JSON has no infinity, but a number too large for a double reads back
     // as one. A NaN is written as null and remembered: the caller refuses
     // the text (see saw_nan).
     void add_float(double number) {
         if (std::isfinite(number)) [[likely]] {
-            separate();
-            write_float_shortest(out_, number);
+            char* const start = room(kMaxFloatText + 1);
+            *start = ',';
+            pos_ = write_float_shortest(start + comma_, number);
+            comma_ = true;
         } else if (number > 0) {
-            value("1e999", 5);
+            literal("1e999", 5);
         } else if (number < 0) {
-            value("-1e999", 6);
+            literal("-1e999", 6);
         } else {
             add_null();
             nan_ = true;
@@ -118,6 +121,10 @@ public:
     void begin_map() { open('{'); }
     void end_map() { close('}'); }
 
+    // Puts the text written so far in the buffer; called once the walk is
+    // done, before the buffer is read.
+    void finish() { sync(); }
+
     // Whether every string written was known to be ASCII, so that the whole
     // text is (numbers and punctuation are).
     bool ascii() const noexcept { return ascii_; }
@@ -126,16 +133,41 @@ public:
     static Error nan_error() { return value_error("nan has no json form"); }
 
 private:
-    void separate() {
-        if (comma_) out_.push(',');
+    // The emitter writes at a cursor of its own into room taken from the
+    // buffer a block at a time: each value costs one bounds test on the
+    // emitter's members instead of loads and stores through the buffer.
+    static constexpr std::size_t kBlock = 4096;
+
+    char* room(std::size_t count) {
+        if (static_cast<std::size_t>(limit_ - pos_) < count) [[unlikely]] refill(count);
+        return pos_;
+    }
+    [[gnu::noinline]] void refill(std::size_t count) {
+        sync();
+        start_ = pos_ = out_.room(count + kBlock);
+        limit_ = pos_ + count + kBlock;
+    }
+    // Hands what the cursor wrote to the buffer, for a writer that appends
+    // to the buffer itself; resume() takes up the cursor after it.
+    void sync() {
+        out_.commit(static_cast<std::size_t>(pos_ - start_));
+        start_ = pos_ = limit_ = nullptr;
+    }
+    void resume() {
+        start_ = pos_ = out_.room(kBlock);
+        limit_ = pos_ + kBlock;
+    }
+
+    void literal(const char* text, std::size_t size) {
+        char* w = room(size + 1);
+        *w = ',';
+        w += comma_;
+        std::memcpy(w, text, size);
+        pos_ = w + size;
         comma_ = true;
     }
-    void value(const char* text, std::size_t size) {
-        separate();
-        out_.append(text, size);
-    }
     // A value, or a key with its colon, with the comma before it. Short
-    // text without escapes goes in one reservation of the buffer, the rest
+    // text without escapes is copied whole at the cursor, the rest goes
     // through write_json_string.
     template <bool kKey>
     void string(std::string_view text, bool ascii) {
@@ -144,8 +176,7 @@ private:
         comma_ = !kKey;
         const std::size_t size = text.size();
         if (size <= kShortText) [[likely]] {
-            char* const start = out_.room(kShortText + 4);
-            char* w = start;
+            char* w = room(kShortText + 4);
             *w = ',';
             w += comma;
             *w++ = '"';
@@ -153,25 +184,34 @@ private:
                 w += size;
                 *w++ = '"';
                 if constexpr (kKey) *w++ = ':';
-                out_.commit(static_cast<std::size_t>(w - start));
+                pos_ = w;
                 return;
             }
         }
-        if (comma) out_.push(',');
+        if (comma) *room(1) = ',', ++pos_;
+        sync();
         write_json_string(out_, text);
-        if constexpr (kKey) out_.push(':');
+        resume();
+        if constexpr (kKey) *room(1) = ':', ++pos_;
     }
     void open(char bracket) {
-        if (comma_) out_.push(',');
-        out_.push(bracket);
+        char* w = room(2);
+        *w = ',';
+        w += comma_;
+        *w++ = bracket;
+        pos_ = w;
         comma_ = false;
     }
     void close(char bracket) {
-        out_.push(bracket);
+        *room(1) = bracket;
+        ++pos_;
         comma_ = true;
     }
 
     OutBuffer& out_;
+    char* start_ = nullptr;  // where the cursor's block began in the buffer
+    char* pos_ = nullptr;
+    char* limit_ = nullptr;
     bool comma_ = false;  // the next value or key follows another
     bool ascii_ = true;
     bool nan_ = false;

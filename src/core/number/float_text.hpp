@@ -41,6 +41,10 @@ ShortestDigits shortest_digits(double value) noexcept;
 bool write_few_decimals(OutBuffer& out, double value);
 
 void write_float_shortest(OutBuffer& out, double value);
+// The same at `start`, which has room for kMaxFloatText bytes; returns the
+// end.
+inline constexpr std::size_t kMaxFloatText = 40;
+char* write_float_shortest(char* start, double value) noexcept;
 void write_float_positional(OutBuffer& out, double value);
 
 // Decimal form of a signed 64-bit integer.
