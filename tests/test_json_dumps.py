@@ -272,3 +272,16 @@ exact_values = st.recursive(
 def test_text_equals_the_standard_library_without_floats(value):
     # Without floats the two layouts coincide byte for byte.
     assert jsonc.dumps(value) == json.dumps(value, separators=(",", ":"), ensure_ascii=False)
+
+
+# Short keys and values are copied a word at a time and fall back to the
+# escaping writer when a byte needs an escape: text around those lengths,
+# thick with the bytes that need one, in both places.
+short_texts = st.text(alphabet=st.sampled_from('ab"\\\x00\x1f\n\x7f é'), max_size=40)
+
+
+@settings(max_examples=500, deadline=None)
+@given(st.lists(st.tuples(short_texts, short_texts), max_size=4))
+def test_short_text_equals_the_standard_library(pairs):
+    value = [dict(pairs), [v for _, v in pairs]]
+    assert jsonc.dumps(value) == json.dumps(value, separators=(",", ":"), ensure_ascii=False)

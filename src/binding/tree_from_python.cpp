@@ -19,7 +19,7 @@ public:
 
     // False when the walk failed: then either the interpreter has an
     // exception set or `error` holds the error.
-    bool convert(PyObject* object, std::size_t depth);
+    bool convert(PyObject* object, std::size_t depth) { return convert_value(object, depth); }
 
     Sink& sink;
     WalkError error;
@@ -39,6 +39,10 @@ private:
         if (depth >= kMaxNesting) [[unlikely]] return fail(ErrorKind::Recursion, kNestingMessage.data());
         return true;
     }
+    // The exact scalar types inline, in the loops over a container's items,
+    // which saves a call (and its frame) per value; the rest out of line.
+    [[gnu::always_inline]] inline bool convert_value(PyObject* object, std::size_t depth);
+    [[gnu::noinline]] bool convert_other(PyObject* object, std::size_t depth);
     [[gnu::noinline]] bool convert_list(PyObject* list, std::size_t depth);
     [[gnu::noinline]] bool convert_tuple(PyObject* tuple, std::size_t depth);
     [[gnu::noinline]] bool convert_dict(PyObject* dict, std::size_t depth);
@@ -67,28 +71,34 @@ bool FromPython<Sink>::add_text(PyObject* str) {
 }
 
 template <class Sink>
-bool FromPython<Sink>::convert(PyObject* object, std::size_t depth) {
-    if (object == Py_None) {
-        sink.add_null();
-        return true;
-    }
-    PyTypeObject* type = Py_TYPE(object);
-    if (type == &PyBool_Type) {
-        sink.add_bool(object == Py_True);
-        return true;
-    }
+bool FromPython<Sink>::convert_value(PyObject* object, std::size_t depth) {
     // The exact built-in types first, one pointer test each, in the order of
     // how common they are in configs; each is matched by exactly one of the
-    // general tests below, so the result is the same. It saves the subtype
-    // search that PyFloat_Check makes for every list and dict.
+    // general tests in convert_other, so the result is the same. It saves the
+    // subtype search that PyFloat_Check makes for every list and dict.
+    PyTypeObject* type = Py_TYPE(object);
     if (type == &PyUnicode_Type) return add_text<false>(object);
     if (type == &PyLong_Type) return add_int(object);
-    if (type == &PyDict_Type) return convert_dict(object, depth);
-    if (type == &PyList_Type) return convert_list(object, depth);
     if (type == &PyFloat_Type) {
         sink.add_float(PyFloat_AS_DOUBLE(object));
         return true;
     }
+    if (type == &PyBool_Type) {
+        sink.add_bool(object == Py_True);
+        return true;
+    }
+    if (object == Py_None) {
+        sink.add_null();
+        return true;
+    }
+    return convert_other(object, depth);
+}
+
+template <class Sink>
+bool FromPython<Sink>::convert_other(PyObject* object, std::size_t depth) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyDict_Type) return convert_dict(object, depth);
+    if (type == &PyList_Type) return convert_list(object, depth);
     if (PyUnicode_Check(object)) return add_text<false>(object);
     if (PyLong_Check(object)) return add_int(object);
     if (PyFloat_Check(object)) {
@@ -103,10 +113,18 @@ bool FromPython<Sink>::convert(PyObject* object, std::size_t depth) {
 
 template <class Sink>
 bool FromPython<Sink>::add_int(PyObject* integer) {
-#if PY_VERSION_HEX >= 0x030C0000
     // A value of one machine digit (below 2**30 in magnitude) read directly.
+#if PY_VERSION_HEX >= 0x030C0000
     if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(integer))) [[likely]] {
         sink.add_int(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(integer)));
+        return true;
+    }
+#else
+    // Before 3.12 the size is the signed digit count, in the layout that
+    // release line keeps.
+    const Py_ssize_t digits = Py_SIZE(integer);
+    if (digits >= -1 && digits <= 1) [[likely]] {
+        sink.add_int(digits * static_cast<std::int64_t>(reinterpret_cast<PyLongObject*>(integer)->ob_digit[0]));
         return true;
     }
 #endif
@@ -151,7 +169,7 @@ bool FromPython<Sink>::convert_tuple(PyObject* tuple, std::size_t depth) {
     sink.begin_list();
     const Py_ssize_t size = PyTuple_GET_SIZE(tuple);
     for (Py_ssize_t i = 0; i < size; ++i) {
-        if (!convert(PyTuple_GET_ITEM(tuple, i), depth + 1)) return false;
+        if (!convert_value(PyTuple_GET_ITEM(tuple, i), depth + 1)) return false;
     }
     sink.end_list();
     return true;
@@ -174,7 +192,7 @@ bool FromPython<Sink>::convert_list(PyObject* list, std::size_t depth) {
             }
             return false;
         }
-        if (!convert(item.get(), depth + 1)) return false;
+        if (!convert_value(item.get(), depth + 1)) return false;
     }
     sink.end_list();
     return true;
@@ -191,7 +209,7 @@ bool FromPython<Sink>::convert_dict(PyObject* dict, std::size_t depth) {
             PyErr_Clear();  // a lone surrogate
             return fail(ErrorKind::Type, "config keys must be strings");
         }
-        return convert(value, depth + 1);
+        return convert_value(value, depth + 1);
     });
     if (!ok) return false;
     sink.end_map();
@@ -211,6 +229,7 @@ Outcome<bool> json_from_python(PyObject* object, OutBuffer& out) {
     jsonc::JsonEmitter emitter(out);
     FromPython<jsonc::JsonEmitter> walk(emitter);
     if (!walk.convert(object, 0)) return walk.error.take();
+    emitter.finish();
     if (emitter.saw_nan()) return jsonc::JsonEmitter::nan_error();
     return emitter.ascii();
 }

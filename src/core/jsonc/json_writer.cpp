@@ -41,13 +41,6 @@ inline std::size_t write_escape(char* w, unsigned char c) {
     }
 }
 
-// Whether any of the 8 bytes of `word` needs an escape (exact: a byte that
-// does not is never reported without one that does).
-inline bool word_needs_escape(std::uint64_t word) noexcept {
-    const std::uint64_t control = (word - scan::broadcast(0x20)) & ~word & 0x8080808080808080ULL;
-    return (control | scan::zero_bytes(word ^ scan::broadcast('"')) | scan::zero_bytes(word ^ scan::broadcast('\\'))) != 0;
-}
-
 }  // namespace
 
 void write_json_string(OutBuffer& out, std::string_view text) {
@@ -157,6 +150,7 @@ const Node* emit_value(JsonEmitter& emit, const Node* node) {
 Status write_json(OutBuffer& out, const ConfigTree& tree) {
     JsonEmitter emit(out);
     emit_value(emit, &tree.root());
+    emit.finish();
     if (emit.saw_nan()) return JsonEmitter::nan_error();
     return Status::success();
 }

@@ -123,10 +123,14 @@ bool few_decimal_digits(double magnitude, ShortestDigits& out) noexcept {
 
 }  // namespace
 
-bool write_few_decimals(OutBuffer& out, double value) {
+namespace {
+
+// write_few_decimals at `start` (room for kMaxFloatText bytes): the end, or
+// null for a value it does not take.
+char* few_decimals_at(char* start, double value) noexcept {
     FewDecimals few;
     const double magnitude = std::fabs(value);
-    if (!(magnitude >= 1e-4) || !few_decimals(magnitude, few)) return false;
+    if (!(magnitude >= 1e-4) || !few_decimals(magnitude, few)) return nullptr;
     std::uint64_t m = few.m;
     int k = few.k;
     while (k > 0 && m % 10 == 0) {  // trailing zeros of the fraction
@@ -134,8 +138,8 @@ bool write_few_decimals(OutBuffer& out, double value) {
         --k;
     }
     const int count = decimal_length(m);
-    // Sign, "0.", the zeros after the point, the digits, ".0".
-    char* const start = out.room(static_cast<std::size_t>(count + k + 5));
+    // Sign, "0.", the zeros after the point, the digits, ".0": with m below
+    // 2^50 and k at most 17, never more than 21 bytes.
     char* w = start;
     if (std::signbit(value)) *w++ = '-';
     if (k == 0) {
@@ -157,7 +161,16 @@ bool write_few_decimals(OutBuffer& out, double value) {
         w += count;
         digits_before(w, m);
     }
-    out.commit(static_cast<std::size_t>(w - start));
+    return w;
+}
+
+}  // namespace
+
+bool write_few_decimals(OutBuffer& out, double value) {
+    char* const start = out.room(kMaxFloatText);
+    char* const end = few_decimals_at(start, value);
+    if (end == nullptr) return false;
+    out.commit(static_cast<std::size_t>(end - start));
     return true;
 }
 
@@ -191,16 +204,17 @@ ShortestDigits shortest_digits(double value) noexcept {
     return out;
 }
 
-void write_float_shortest(OutBuffer& out, double value) {
+char* write_float_shortest(char* start, double value) noexcept {
     if (value == 0.0) {
-        out.append(std::signbit(value) ? std::string_view("-0.0") : std::string_view("0.0"));
-        return;
+        const bool negative = std::signbit(value);
+        std::memcpy(start, "-0.0", 4);
+        if (!negative) std::memcpy(start, "0.0", 3);
+        return start + 3 + negative;
     }
-    if (write_few_decimals(out, value)) return;
+    if (char* end = few_decimals_at(start, value)) return end;
     const ShortestDigits d = shortest_digits(value);
     // Longest form: sign, "0.", 4 zeros, 17 digits; or 17 digits, point, exponent.
-    char* w = out.room(40);
-    char* const start = w;
+    char* w = start;
     if (d.negative) *w++ = '-';
     const int e = d.exponent;
     if (e >= -5 && e <= 15) {
@@ -234,7 +248,12 @@ void write_float_shortest(OutBuffer& out, double value) {
         *w++ = e < 0 ? '-' : '+';
         w = std::to_chars(w, w + 4, e < 0 ? -e : e).ptr;
     }
-    out.commit(static_cast<std::size_t>(w - start));
+    return w;
+}
+
+void write_float_shortest(OutBuffer& out, double value) {
+    char* const start = out.room(kMaxFloatText);
+    out.commit(static_cast<std::size_t>(write_float_shortest(start, value) - start));
 }
 
 void write_float_positional(OutBuffer& out, double value) {
@@ -259,14 +278,18 @@ void write_float_positional(OutBuffer& out, double value) {
     }
 }
 
-void write_int(OutBuffer& out, std::int64_t value) {
+char* write_int(char* start, std::int64_t value) noexcept {
     // The magnitude as unsigned, exact for the most negative value too.
     const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     const int count = decimal_length(magnitude) + (value < 0 ? 1 : 0);
-    char* const start = out.room(20);
     digits_before(start + count, magnitude);
     if (value < 0) *start = '-';
-    out.commit(static_cast<std::size_t>(count));
+    return start + count;
+}
+
+void write_int(OutBuffer& out, std::int64_t value) {
+    char* const start = out.room(kMaxIntText);
+    out.commit(static_cast<std::size_t>(write_int(start, value) - start));
 }
 
 }  // namespace tabrix

@@ -15,6 +15,7 @@
 // Both take finite values only; each writer spells NaN and the infinities.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -40,9 +41,16 @@ ShortestDigits shortest_digits(double value) noexcept;
 bool write_few_decimals(OutBuffer& out, double value);
 
 void write_float_shortest(OutBuffer& out, double value);
+// The same at `start`, which has room for kMaxFloatText bytes; returns the
+// end.
+inline constexpr std::size_t kMaxFloatText = 40;
+char* write_float_shortest(char* start, double value) noexcept;
 void write_float_positional(OutBuffer& out, double value);
 
 // Decimal form of a signed 64-bit integer.
 void write_int(OutBuffer& out, std::int64_t value);
+// The same at `start`, which has room for kMaxIntText bytes; returns the end.
+inline constexpr std::size_t kMaxIntText = 20;
+char* write_int(char* start, std::int64_t value) noexcept;
 
 }  // namespace tabrix
