@@ -17,15 +17,14 @@ namespace {
 
 // ---------------------------------------------------------------- loads
 
+// The text is read without the lock and without a copy: a str's UTF-8 form
+// never changes and lives as long as the str, which the caller holds for the
+// whole call.
 PyResult loads(PyObject*, Text data) {
-    // The call's copy of the text (its storage is reused by the thread's
-    // next call).
-    OutBuffer text(data.utf8.size());
-    text.append(data.utf8);
     ConversionTurn turn;
     Result<ini::IniSections> table = [&]() -> Result<ini::IniSections> {
         WithoutGil released(turn);
-        Result<ini::IniDocument> document = ini::parse_ini_document(text.view());
+        Result<ini::IniDocument> document = ini::parse_ini_document(data.utf8);
         if (!document) return std::move(document).error();
         return ini::ini_document_to_sections(std::move(*document));
     }();
