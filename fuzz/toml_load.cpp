@@ -9,7 +9,8 @@ using namespace tabrix;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text = fuzz::as_text(data, size);
     if (!utf8::is_valid(text)) return -1;  // loads takes a str: always valid UTF-8
-    Result<ConfigTree> tree = toml::parse_toml(std::string(text));
+    const std::string source(text);  // ends in a NUL; outlives the tree
+    Result<ConfigTree> tree = toml::parse_toml(source);
     if (!tree) {
         const Error& error = tree.error();
         fuzz::check(error.kind == ErrorKind::Value, "unexpected error kind", {error.message});
@@ -24,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     OutBuffer out;
     toml::write_toml_document(out, *tree);
     fuzz::check(utf8::is_valid(out.view()), "the writer made invalid UTF-8", {text});
-    Result<ConfigTree> again = toml::parse_toml(std::string(out.view()));
+    const std::string written(out.view());
+    Result<ConfigTree> again = toml::parse_toml(written);
     if (!again) fuzz::fail("written TOML does not load", {text, out.view(), again.error().message});
     fuzz::Equality eq;
     eq.ordered_maps = false;  // the writer puts a table's scalars before its sub-tables

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     OutBuffer out;
     toml::write_toml_document(out, tree);
     if (!utf8::is_valid(out.view())) fuzz::fail("the writer made invalid UTF-8", {fuzz::show(tree)});
-    Result<ConfigTree> back = toml::parse_toml(std::string(out.view()));
+    const std::string written(out.view());  // ends in a NUL; outlives the tree
+    Result<ConfigTree> back = toml::parse_toml(written);
     if (fuzz::depth_of(&tree.root()) > toml::kRecursionLimit) {
         if (!back) return 0;  // nested beyond the loader's limit
     }

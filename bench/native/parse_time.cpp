@@ -55,8 +55,7 @@ bool parse_once(std::string_view format, const std::string& text, double& second
         jsonc::Source source(text);
         return time_parse([&] { return jsonc::parse(std::move(source)); }, seconds);
     }
-    std::string copy(text);
-    if (format == "toml") return time_parse([&] { return toml::parse_toml(std::move(copy)); }, seconds);
+    if (format == "toml") return time_parse([&] { return toml::parse_toml(text); }, seconds);
     const char delimiter = format == "csv" ? ',' : '\t';
     return time_parse([&] { return csv::read_document(text, delimiter); }, seconds);
 }

@@ -11,13 +11,15 @@ namespace tabrix::py {
 
 namespace {
 
+// The text is read without the lock and without a copy: a str's UTF-8 form
+// never changes, ends in a NUL byte and lives as long as the str, which the
+// caller holds for the whole call. The tree, which may point into it, dies
+// before the call ends.
 PyResult loads(PyObject*, Text data) {
-    // The tree keeps the copy: its strings point into it.
-    std::string source(data.utf8);
     ConversionTurn turn;
-    Result<ConfigTree> tree = [&source, &turn] {
+    Result<ConfigTree> tree = [&data, &turn] {
         WithoutGil released(turn);
-        return toml::parse_toml(std::move(source));
+        return toml::parse_toml(data.utf8);
     }();
     if (!tree) return std::move(tree).error();
     return tree_to_python(*tree);

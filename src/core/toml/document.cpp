@@ -236,7 +236,7 @@ void Document::grow_index() {
 
 namespace {
 
-// Text that lies in the source buffer the tree keeps.
+// Text that lies in the document's text, which outlives the tree.
 struct Source {
     std::uintptr_t begin, end;
     bool holds(const char* text) const noexcept {
@@ -287,16 +287,10 @@ void toml_value_to_tree(const Document& doc, const Source& source, std::uint32_t
 
 }  // namespace
 
-ConfigTree Document::to_tree(std::string& source) const {
-    // Text held in the string object itself (a short document) would move
-    // with it: such a source is not kept, and its texts are copied.
-    const auto object = reinterpret_cast<std::uintptr_t>(&source);
+ConfigTree Document::to_tree(std::string_view source) const {
     const auto text = reinterpret_cast<std::uintptr_t>(source.data());
-    const bool inside = text >= object && text < object + sizeof source;
-    const Source range{inside ? 0 : text, inside ? 0 : text + source.size()};
     TreeBuilder out(values_.size() + entries_.size());
-    toml_value_to_tree(*this, range, root(), out);
-    if (!inside) out.keep_source(std::move(source));  // the heap block moves, the texts stay put
+    toml_value_to_tree(*this, Source{text, text + source.size()}, root(), out);
     return out.finish();
 }
 

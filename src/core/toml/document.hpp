@@ -110,9 +110,9 @@ public:
     std::size_t entry_count() const noexcept { return entries_.size(); }
 
     // The config tree of the root table (toml_value_to_tree of the root).
-    // `source` is the text the document was read from: the tree takes it, and
-    // keys and strings that lie in it are not copied.
-    ConfigTree to_tree(std::string& source) const;
+    // `source` is the text the document was read from, which outlives the
+    // tree: keys and strings that lie in it are not copied.
+    ConfigTree to_tree(std::string_view source) const;
 
 private:
     static constexpr std::uint32_t kScanLimit = 16;  // tables up to this size are scanned

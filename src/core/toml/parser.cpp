@@ -162,7 +162,7 @@ struct KeyPart {
 
 class Parser {
 public:
-    explicit Parser(const std::string& text)
+    explicit Parser(std::string_view text)
         : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), doc_(text.size()) {
         // A leading byte-order mark is not part of the document; positions
         // count from after it.
@@ -1089,7 +1089,7 @@ bool Parser::datetime(std::uint32_t& out, bool has_date) {
 
 }  // namespace
 
-Result<ConfigTree> parse_toml(std::string text) {
+Result<ConfigTree> parse_toml(std::string_view text) {
     Parser parser(text);
     if (!parser.run()) return value_error(format_toml_error(parser.source(), parser.error()));
     return parser.document().to_tree(text);

@@ -24,10 +24,11 @@ struct ParseError {
 };
 
 // Parses a whole document. `text` is the document as UTF-8 (a leading
-// U+FEFF is skipped); the result is the root table (which keeps `text`, its
-// strings pointing into it), or ValueError with the framed message of
-// format_toml_error.
-Result<ConfigTree> parse_toml(std::string text);
+// U+FEFF is skipped), followed by a NUL byte that the parser reads as its end
+// (as a std::string's data and a Python str's UTF-8 form are); the result is
+// the root table, whose strings may point into `text`, which must outlive it,
+// or ValueError with the framed message of format_toml_error.
+Result<ConfigTree> parse_toml(std::string_view text);
 
 // The error text: "TOML parse error at line {line}, column {column}", the
 // line with a gutter and carets under the span, and the message, each line
