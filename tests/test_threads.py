@@ -227,6 +227,7 @@ def test_a_loader_called_by_a_finalizer_while_another_builds_its_objects(name):
 
 @pytest.mark.thread_unsafe(reason="changes the switch interval, forks, and bounds the child's time")
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork on this platform")
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_a_child_forked_while_another_thread_waits_to_build_objects_loads_at_once():
     # A worker parses a large document while this thread sleeps, then takes
     # its turn at building objects and waits for the interpreter lock, which
