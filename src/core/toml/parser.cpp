@@ -1089,10 +1089,26 @@ bool Parser::datetime(std::uint32_t& out, bool has_date) {
 
 }  // namespace
 
-Result<ConfigTree> parse_toml(std::string_view text) {
-    Parser parser(text);
+struct Reader::State {
+    explicit State(std::string_view text) : parser(text) {}
+    Parser parser;
+};
+
+Reader::Reader(std::string_view text) : state_(std::make_unique<State>(text)) {}
+Reader::~Reader() = default;
+
+Status Reader::read() {
+    Parser& parser = state_->parser;
     if (!parser.run()) return value_error(format_toml_error(parser.source(), parser.error()));
-    return parser.document().to_tree(text);
+    return Status::success();
+}
+
+const Document& Reader::document() const noexcept { return state_->parser.document(); }
+
+Result<ConfigTree> parse_toml(std::string_view text) {
+    Reader reader(text);
+    if (Status read = reader.read(); !read) return std::move(read).error();
+    return reader.document().to_tree(text);
 }
 
 }  // namespace tabrix::toml

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,29 @@ struct ParseError {
 // the root table, whose strings may point into `text`, which must outlive it,
 // or ValueError with the framed message of format_toml_error.
 Result<ConfigTree> parse_toml(std::string_view text);
+
+class Document;
+
+// The same reading without the config tree, for a caller that walks the
+// loader's own document (toml.loads builds its Python values straight from
+// it). The document's strings point into `text` (with the same NUL after
+// it) or into the reader's storage: both must outlive the walk.
+class Reader {
+public:
+    explicit Reader(std::string_view text);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // Reads the whole text, once: afterwards document() holds the root
+    // table, or the result is the ValueError of format_toml_error.
+    Status read();
+    const Document& document() const noexcept;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The error text: "TOML parse error at line {line}, column {column}", the
 // line with a gutter and carets under the span, and the message, each line
