@@ -1,6 +1,7 @@
 // The config tree's two conversions: from any Python value (for the writers of
 // yaml/toml/jsonc dumps) and to plain Python objects (the last step of the
-// yaml/toml/jsonc loaders). Both run with the interpreter lock held and stop
+// yaml and jsonc loaders; toml.loads converts its own document in the same
+// way). Both run with the interpreter lock held and stop
 // nesting deeper than kMaxNesting with RecursionError.
 #pragma once
 
