@@ -174,11 +174,12 @@ bool write_few_decimals(OutBuffer& out, double value) {
     return true;
 }
 
-ShortestDigits shortest_digits(double value) noexcept {
+namespace {
+
+// The shortest digits by the general algorithm, for a value that
+// few_decimal_digits does not take (or was not asked).
+ShortestDigits general_shortest_digits(double value) noexcept {
     ShortestDigits out{};
-    out.negative = std::signbit(value);
-    if (few_decimal_digits(std::fabs(value), out)) return out;
-    out = ShortestDigits{};
     // to_chars in scientific form gives the shortest round-trip digits:
     // "-d.ddde+XX".
     char text[40];
@@ -204,6 +205,15 @@ ShortestDigits shortest_digits(double value) noexcept {
     return out;
 }
 
+}  // namespace
+
+ShortestDigits shortest_digits(double value) noexcept {
+    ShortestDigits out{};
+    out.negative = std::signbit(value);
+    if (few_decimal_digits(std::fabs(value), out)) return out;
+    return general_shortest_digits(value);
+}
+
 char* write_float_shortest(char* start, double value) noexcept {
     if (value == 0.0) {
         const bool negative = std::signbit(value);
@@ -212,7 +222,8 @@ char* write_float_shortest(char* start, double value) noexcept {
         return start + 3 + negative;
     }
     if (char* end = few_decimals_at(start, value)) return end;
-    const ShortestDigits d = shortest_digits(value);
+    // few_decimals_at has tried the few-decimals shortcut already.
+    const ShortestDigits d = general_shortest_digits(value);
     // Longest form: sign, "0.", 4 zeros, 17 digits; or 17 digits, point, exponent.
     char* w = start;
     if (d.negative) *w++ = '-';
