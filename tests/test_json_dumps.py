@@ -235,6 +235,23 @@ def test_list_that_shrinks_is_read_up_to_its_current_length():
     assert jsonc.dumps(data) == "[1180591620717411303424]"
 
 
+@pytest.mark.parametrize(
+    "change, expected",
+    [
+        # The item being written takes itself and the rest out of the list.
+        (lambda data: data.clear(), "[1180591620717411303424]"),
+        # A later plain item is replaced (and the old one freed) meanwhile:
+        # the walk reads the new one.
+        (lambda data: data.__setitem__(1, "new"), '[1180591620717411303424,"new"]'),
+        (lambda data: data.__setitem__(1, 7), "[1180591620717411303424,7]"),
+    ],
+)
+def test_list_changed_while_an_item_is_written(change, expected):
+    data = []
+    data.extend([Growing(lambda: change(data)), "".join(["old"] * 3)])
+    assert jsonc.dumps(data) == expected
+
+
 def test_str_of_big_int_failure_passes_through():
     class Broken(int):
         def __str__(self):
