@@ -78,6 +78,21 @@ def test_records_share_their_key_objects():
     assert all(a is b for a, b in zip(first, second))
 
 
+@pytest.mark.parametrize("pattern", [
+    "com.example.svc{:04d}.timeout",     # 29 bytes, the same first and last 8
+    "settings_{:04d}_value_x",           # 23 bytes
+    "aaaaaaaa{:04d}bbbbbbbbbbbbbbbbbbbb",  # 32 bytes, the longest a cache holds
+])
+def test_keys_that_differ_only_in_the_middle_share_their_objects(pattern):
+    # Keys alike but for their middle bytes must not crowd into one run of
+    # the cache's slots, where all but the first few would go uncached.
+    names = [pattern.format(i) for i in range(200)]
+    record = "{" + ", ".join(f'"{n}": {i}' for i, n in enumerate(names)) + "}"
+    first, second = jsonc.loads(f"[{record}, {record}]")
+    assert first == second
+    assert all(a is b for a, b in zip(first, second))
+
+
 def test_long_keys_are_made_each_time_but_equal():
     key = "k" * 100
     first, second = jsonc.loads(f'[{{"{key}": 1}}, {{"{key}": 2}}]')

@@ -85,10 +85,14 @@ private:
         return known_ascii ? str_from_ascii(text, size) : str_from_utf8(text, size);
     }
     static std::uint64_t hash(const char* text, std::size_t size) {
-        // Mixes the first and last bytes (overlapping reads, never past the
-        // text) with the length.
+        // Mixes every byte (overlapping reads, never past the text) with the
+        // length: texts that differ only in the middle ("node-0017-eu-west")
+        // must not all probe one run of slots.
         std::uint64_t a, b;
-        if (size >= 8) {
+        if (size > 16) {
+            a = scan::load64(text) ^ (scan::load64(text + size - 16) * 0xC2B2AE3D27D4EB4FULL);
+            b = scan::load64(text + size - 8) ^ (scan::load64(text + 8) * 0x165667B19E3779F9ULL);
+        } else if (size >= 8) {
             a = scan::load64(text);
             b = scan::load64(text + size - 8);
         } else if (size >= 4) {
