@@ -23,10 +23,10 @@ public:
 
     Found find(std::string_view name, std::string_view& value) override {
         if (!keys_) keys_ = std::make_unique<KeyCache>();
-        Ref key(keys_->get(name.data(), name.size(), true));
-        if (!key) return Found::Failed;
+        PyObject* key = keys_->get(name.data(), name.size(), true);
+        if (key == nullptr) return Found::Failed;
         PyObject* found;
-        const int status = PyDict_GetItemRef(env_, key.get(), &found);
+        const int status = PyDict_GetItemRef(env_, key, &found);
         if (status < 0) return Found::Failed;
         if (status == 0) return Found::Unset;
         // The value stays alive (and its text valid) until the next lookup,

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "binding/py.hpp"
 #include "core/text/scan.hpp"
@@ -30,7 +31,10 @@ inline PyObject* str_from_utf8(std::string_view text) { return str_from_utf8(tex
 // same twenty keys makes twenty key objects (each hashing once), not two
 // hundred thousand. Short keys only, up to kMaxKeys distinct ones (an open
 // addressing table that starts small and doubles); one cache per call, never
-// shared between threads.
+// shared between threads. The cache owns every key it hands out, cached or
+// not, until it is destroyed: a caller that only puts the key into a dict
+// takes no reference of its own, which saves two reference count writes per
+// entry.
 class KeyCache {
 public:
     static constexpr std::size_t kMaxKeySize = 32;
@@ -42,12 +46,13 @@ public:
     KeyCache& operator=(const KeyCache&) = delete;
     ~KeyCache() {
         for (std::size_t i = 0; i < capacity_; ++i) Py_XDECREF(slots_[i].key);
+        for (PyObject* key : uncached_) Py_DECREF(key);
     }
 
-    // A new reference to a str holding `text` (valid UTF-8), or NULL with an
-    // exception.
+    // A str holding `text` (valid UTF-8), borrowed from the cache: valid
+    // while the cache lives. NULL with an exception.
     PyObject* get(const char* text, std::size_t size, bool known_ascii = false) {
-        if (size > kMaxKeySize || size == 0) return make(text, size, known_ascii);
+        if (size > kMaxKeySize || size == 0) return keep(make(text, size, known_ascii));
         const std::uint64_t h = hash(text, size);
         const std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
         if (capacity_ == 0) grow();
@@ -55,17 +60,15 @@ public:
         std::size_t probes = 0;
         while (slots_[i].key != nullptr) {
             const Slot& slot = slots_[i];
-            if (slot.tag == tag && slot.size == size && same_bytes(slot.bytes, text, size)) {
-                return Py_NewRef(slot.key);
-            }
+            if (slot.tag == tag && slot.size == size && same_bytes(slot.bytes, text, size)) return slot.key;
             // Keys made to collide find no place and go uncached.
-            if (++probes == kMaxProbes) return make(text, size, known_ascii);
+            if (++probes == kMaxProbes) return keep(make(text, size, known_ascii));
             i = (i + 1) & (capacity_ - 1);
         }
         PyObject* key = make(text, size, known_ascii);
-        if (key == nullptr || count_ == kMaxKeys) return key;
+        if (key == nullptr || count_ == kMaxKeys) return keep(key);
         Slot& slot = slots_[i];
-        slot.key = Py_NewRef(key);
+        slot.key = key;
         slot.tag = tag;
         slot.size = static_cast<std::uint8_t>(size);
         std::memcpy(slot.bytes, text, size);
@@ -81,6 +84,11 @@ private:
         char bytes[kMaxKeySize];
     };
 
+    // Holds a key that has no slot (too long, too many, or colliding).
+    [[gnu::noinline]] PyObject* keep(PyObject* key) {
+        if (key != nullptr) uncached_.push_back(key);
+        return key;
+    }
     static PyObject* make(const char* text, std::size_t size, bool known_ascii) {
         return known_ascii ? str_from_ascii(text, size) : str_from_utf8(text, size);
     }
@@ -149,6 +157,7 @@ private:
     std::unique_ptr<Slot[]> slots_;
     std::size_t capacity_ = 0;
     std::size_t count_ = 0;
+    std::vector<PyObject*> uncached_;
 };
 
 }  // namespace tabrix::py

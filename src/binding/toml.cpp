@@ -63,9 +63,8 @@ private:
             const toml::Entry& entry = doc_.entry(e);
             Ref value(convert(entry.value));
             if (!value) return nullptr;
-            Ref key(keys_.get(entry.key, entry.key_size));
-            if (!key) return nullptr;
-            if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+            PyObject* key = keys_.get(entry.key, entry.key_size);
+            if (key == nullptr || PyDict_SetItem(dict.get(), key, value.get()) < 0) return nullptr;
             e = entry.next;
         }
         return dict.release();

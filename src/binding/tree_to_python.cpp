@@ -98,9 +98,8 @@ PyObject* ToPython::dict(const Node*& node, std::size_t depth) {
         Ref value(convert_value(node, depth + 1));
         if (!value) return nullptr;
         const std::string_view key_text = key_node.str();
-        Ref key(keys_.get(key_text.data(), key_text.size(), key_node.known_ascii()));
-        if (!key) return nullptr;
-        if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+        PyObject* key = keys_.get(key_text.data(), key_text.size(), key_node.known_ascii());
+        if (key == nullptr || PyDict_SetItem(dict.get(), key, value.get()) < 0) return nullptr;
     }
     return dict.release();
 }
