@@ -8,12 +8,15 @@ namespace tabrix::py {
 
 namespace {
 
+// The text is copied (the parser wants zero bytes after it) without the
+// lock, as the other loaders read theirs: a str's UTF-8 form never changes
+// and lives as long as the str, which the caller holds for the whole call.
+// Two threads loading at once then share the lock only for building objects.
 PyResult loads(PyObject*, Text data) {
-    jsonc::Source source(data.utf8);  // copied while the lock is held
     ConversionTurn turn;
     Result<ConfigTree> tree = [&] {
         WithoutGil released(turn);
-        return jsonc::parse(std::move(source));
+        return jsonc::parse(jsonc::Source(data.utf8));
     }();
     if (!tree) return std::move(tree).error();
     return tree_to_python(*tree);
