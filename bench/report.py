@@ -1,6 +1,7 @@
 """Makes docs/benchmarks.md and its chart from the JSON files of runs of
-bench/run.py (one per interpreter), each run's table under the name of its
-interpreter and machine.
+bench/run.py: the targets judged over every run given (the median of each
+interpreter's runs), then for each interpreter a table of every row as the
+last run given that has it measured it, under the interpreter and machine.
 
     python bench/report.py RUN.json ... --markdown FILE.md --chart FILE.png
 """
@@ -8,7 +9,6 @@ interpreter and machine.
 from __future__ import annotations
 
 import argparse
-import json
 import pathlib
 import sys
 from typing import Any
@@ -17,11 +17,8 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 from harness import Row, format_markdown  # noqa: E402
-
-
-def load(path: pathlib.Path) -> tuple[dict[str, Any], list[Row]]:
-    data = json.loads(path.read_text())
-    return data["machine"], [Row(**row) for row in data["rows"]]
+from targets import evaluate, load  # noqa: E402
+from targets import format_markdown as format_targets  # noqa: E402
 
 
 def title(meta: dict[str, Any]) -> str:
@@ -50,9 +47,27 @@ ratios hold better.
 """
 
 
-def markdown(runs: list[tuple[dict[str, Any], list[Row]]]) -> str:
-    parts = [INTRO]
+def last_per_interpreter(runs: list[tuple[dict[str, Any], list[Row]]]) -> list[tuple[dict[str, Any], list[Row]]]:
+    """For each interpreter (in the order of its first run), each row as the
+    last run that has it measured it, under the machine of that last run: a
+    run of a few rows (its filters) takes the place of those rows alone."""
+    merged: dict[str, tuple[dict[str, Any], dict[str, Row]]] = {}
     for meta, rows in runs:
+        _, by_name = merged.get(meta["python"], (meta, {}))
+        for row in rows:
+            by_name[row.name] = row
+        merged[meta["python"]] = (meta, by_name)
+    return [(meta, list(by_name.values())) for meta, by_name in merged.values()]
+
+
+def markdown(runs: list[tuple[dict[str, Any], list[Row]]]) -> str:
+    counts = {python: sum(1 for meta, _ in runs if meta["python"] == python)
+              for python in dict.fromkeys(meta["python"] for meta, _ in runs)}
+    parts = [INTRO, "## Targets\n\nEach target's figure in every run (" +
+             ", ".join(f"{count} on {python}" for python, count in counts.items()) +
+             "), their median, and whether the median meets it.\n\n" + format_targets(evaluate(runs)),
+             "## The last figures on each interpreter\n\nEach row as the last run that has it measured it.\n"]
+    for meta, rows in last_per_interpreter(runs):
         parts.append(f"### {title(meta)}\n\n{format_markdown(rows)}")
     return "\n".join(parts)
 
@@ -120,7 +135,7 @@ def main() -> int:
     if args.markdown:
         args.markdown.write_text(markdown(runs))
     if args.chart:
-        chart(runs, args.chart)
+        chart(last_per_interpreter(runs), args.chart)
     if not args.markdown and not args.chart:
         print(markdown(runs))
     return 0

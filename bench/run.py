@@ -27,6 +27,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 from harness import Row, format_table, run  # noqa: E402
+from targets import evaluate, format_markdown  # noqa: E402
 
 
 def worker(module_name: str, filters: list[str]) -> int:
@@ -97,6 +98,10 @@ def main() -> int:
     print(format_table(rows))
     print(f"\n{meta['python']} on {meta['machine']}; load average {meta['load']:.2f} at the start, "
           f"{meta['load_end']:.2f} at the end")
+    verdicts = evaluate([(meta, rows)])
+    if verdicts:
+        print("\nThe targets, from this run alone (bench/targets.py takes the median of several):\n")
+        print(format_markdown(verdicts), end="")
     if args.json:
         args.json.parent.mkdir(parents=True, exist_ok=True)
         args.json.write_text(json.dumps({"machine": meta, "rows": [row.to_json() for row in rows]}, indent=1))
