@@ -119,7 +119,7 @@ def chart(runs: list[tuple[dict[str, Any], list[Row]]], path: pathlib.Path) -> N
     left.set_xscale("log")
     left.legend(loc="lower right", fontsize=8)
     machines = sorted({meta["machine"] for meta, _ in runs})
-    fig.suptitle("tabrix against the fastest peer for each job, one run per interpreter ("
+    fig.suptitle("tabrix against the fastest peer for each job, the last figures on each interpreter ("
                  + ", ".join(meta["python"] for meta, _ in runs) + ")\non " + "; ".join(machines), fontsize=9)
     fig.tight_layout()
     fig.savefig(path, dpi=110)
