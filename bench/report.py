@@ -11,6 +11,7 @@ from __future__ import annotations
 import argparse
 import pathlib
 import sys
+from collections import Counter
 from typing import Any
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -61,8 +62,7 @@ def last_per_interpreter(runs: list[tuple[dict[str, Any], list[Row]]]) -> list[t
 
 
 def markdown(runs: list[tuple[dict[str, Any], list[Row]]]) -> str:
-    counts = {python: sum(1 for meta, _ in runs if meta["python"] == python)
-              for python in dict.fromkeys(meta["python"] for meta, _ in runs)}
+    counts = Counter(meta["python"] for meta, _ in runs)
     parts = [INTRO, "## Targets\n\nEach target's figure in every run (" +
              ", ".join(f"{count} on {python}" for python, count in counts.items()) +
              "), their median, and whether the median meets it.\n\n" + format_targets(evaluate(runs)),

@@ -140,10 +140,7 @@ def load(path: pathlib.Path) -> tuple[dict[str, Any], list[Row]]:
 def evaluate(runs: list[tuple[dict[str, Any], list[Row]]]) -> list[Verdict]:
     """The verdicts of every target on every interpreter the runs were made
     with, in the order of TARGETS, then of the interpreters' first runs."""
-    pythons: list[str] = []
-    for meta, _ in runs:
-        if meta["python"] not in pythons:
-            pythons.append(meta["python"])
+    pythons = dict.fromkeys(meta["python"] for meta, _ in runs)
     verdicts = []
     for target in TARGETS:
         for python in pythons:
