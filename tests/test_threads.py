@@ -90,6 +90,30 @@ def test_every_function_from_eight_threads_matches_one_thread():
     assert mismatches == []
 
 
+def test_short_lived_threads_match_one_thread():
+    # Each thread makes one call of each function and ends, eight at a time:
+    # every call starts with no storage kept from an earlier one, and every
+    # thread ends holding what its calls kept.
+    expected = {name: outcome(call) for name, call in CALLS.items()}
+    mismatches = []
+
+    def work(seed):
+        order = list(CALLS)
+        random.Random(seed).shuffle(order)
+        for name in order:
+            got = outcome(CALLS[name])
+            if got != expected[name]:
+                mismatches.append((name, got[0], got[1][:200]))
+
+    for wave in range(4):
+        threads = [threading.Thread(target=work, args=(wave * THREADS + i,)) for i in range(THREADS)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    assert mismatches == []
+
+
 def test_results_are_not_shared_between_threads():
     # Each call builds its own objects: a result changed by one thread is
     # not seen by another.

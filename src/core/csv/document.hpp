@@ -10,6 +10,7 @@
 #include "core/csv/cell.hpp"
 #include "core/csv/reader.hpp"
 #include "core/error.hpp"
+#include "core/spare.hpp"
 
 namespace tabrix::csv {
 
@@ -41,33 +42,19 @@ struct Document {
     // meaningful in the columns whose numbers are ready.
     std::vector<CellValue> values;
 
-    Document() : values(take_values()) {}
+    Document() : values(ValueSpare::take()) {}
     Document(Document&&) noexcept = default;
-    ~Document() { recycle_values(std::move(values)); }
+    ~Document() { ValueSpare::give(std::move(values)); }
 
     std::string_view cell(std::size_t record, std::size_t column) const noexcept {
         return cells.field(record * header.size() + column);
     }
 
 private:
-    // The value storage of the thread's last document is kept for its next
-    // one (up to a bounded size), so that repeated loads do not fault in
-    // fresh pages for every call.
-    static std::vector<CellValue>& spare_values() noexcept {
-        thread_local std::vector<CellValue> spare;
-        return spare;
-    }
-    static std::vector<CellValue> take_values() noexcept {
-        std::vector<CellValue> values;
-        values.swap(spare_values());
-        values.clear();
-        return values;
-    }
-    static void recycle_values(std::vector<CellValue>&& values) noexcept {
-        static constexpr std::size_t kKeep = std::size_t{1} << 19;  // 4 MiB of values
-        std::vector<CellValue>& spare = spare_values();
-        if (values.capacity() <= kKeep && values.capacity() > spare.capacity()) spare.swap(values);
-    }
+    // The value storage of the last document is kept for the next one (up
+    // to a bounded size), so that repeated loads do not fault in fresh
+    // pages for every call.
+    using ValueSpare = Spare<std::vector<CellValue>, std::size_t{4} << 20, struct CsvValueStorage>;
 };
 
 // Reads a whole document held in `text` (leading byte-order marks, however

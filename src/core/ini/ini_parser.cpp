@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "core/spare.hpp"
 #include "core/text/scan.hpp"
 #include "core/text/unicode.hpp"
 #include "core/text/utf8.hpp"
@@ -594,23 +595,15 @@ private:
     std::vector<std::size_t> position_;      // per option: where it stands in that section
 };
 
-std::vector<IniPair>& spare_pairs() noexcept {
-    thread_local std::vector<IniPair> spare;
-    return spare;
-}
+// The pairs of the last document are kept for the next one (up to a
+// bounded size), so that repeated loads do not fault in fresh pages.
+using PairSpare = Spare<std::vector<IniPair>, std::size_t{8} << 20, struct IniPairStorage>;
 
 }  // namespace
 
-IniPairs::IniPairs() noexcept {
-    items.swap(spare_pairs());
-    items.clear();
-}
+IniPairs::IniPairs() noexcept : items(PairSpare::take()) {}
 
-IniPairs::~IniPairs() {
-    static constexpr std::size_t kKeep = std::size_t{1} << 18;  // 8 MiB of pairs
-    std::vector<IniPair>& spare = spare_pairs();
-    if (items.capacity() <= kKeep && items.capacity() > spare.capacity()) spare.swap(items);
-}
+IniPairs::~IniPairs() { PairSpare::give(std::move(items)); }
 
 Result<IniDocument> parse_ini_document(std::string_view text) {
     // Byte order marks at the start are not part of the document.

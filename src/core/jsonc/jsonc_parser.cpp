@@ -21,7 +21,7 @@
 
 namespace tabrix::jsonc {
 
-Source::Source(std::string_view text) : size_(text.size()) {
+Source::Source(std::string_view text) : buffer_(ConfigTree::take_source()), size_(text.size()) {
     buffer_.reserve(text.size() + kPadding);
     buffer_.append(text);
     buffer_.append(kPadding, '\0');

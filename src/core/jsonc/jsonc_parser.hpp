@@ -31,7 +31,8 @@ inline constexpr std::size_t kMaxHexDigits = 4096;
 // The parser's private copy of a document: the text followed by zero bytes,
 // so that the scanners can read a block of 16 bytes anywhere in the text
 // without a bounds check per block, and stop at the zeros. The tree keeps the
-// copy: strings without escapes point into it.
+// copy: strings without escapes point into it. Its storage is the last
+// finished tree's, as the tree's nodes are.
 class Source {
 public:
     static constexpr std::size_t kPadding = 64;

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <utility>
+
+#include "core/spare.hpp"
 
 namespace tabrix {
 
@@ -64,35 +67,41 @@ public:
     void pop_back() noexcept { --size_; }
 
 private:
-    // The storage of a finished buffer is kept for the thread's next buffer
-    // (up to a bounded size), so that repeated writes do not fault in fresh
-    // pages for every call.
-    struct Spare {
-        char* data = nullptr;
-        std::size_t capacity = 0;
-        ~Spare() { std::free(data); }
-    };
-    static constexpr std::size_t kKeep = std::size_t{8} << 20;
-    static Spare& spare() noexcept {
-        thread_local Spare spare;
-        return spare;
-    }
-    void take_spare() noexcept {
-        Spare& s = spare();
-        data_ = s.data;
-        capacity_ = s.capacity;
-        s.data = nullptr;
-        s.capacity = 0;
-    }
-    void recycle() noexcept {
-        Spare& s = spare();
-        if (capacity_ <= kKeep && capacity_ > s.capacity) {
-            std::free(s.data);
-            s.data = data_;
-            s.capacity = capacity_;
-        } else {
-            std::free(data_);
+    // The storage of a finished buffer is kept for the next buffer (up to a
+    // bounded size), so that repeated writes do not fault in fresh pages
+    // for every call.
+    class Block {
+    public:
+        Block() = default;
+        Block(char* data, std::size_t capacity) noexcept : data_(data), capacity_(capacity) {}
+        Block(Block&& other) noexcept
+            : data_(std::exchange(other.data_, nullptr)), capacity_(std::exchange(other.capacity_, 0)) {}
+        Block& operator=(Block&& other) noexcept {
+            std::swap(data_, other.data_);
+            std::swap(capacity_, other.capacity_);
+            return *this;
         }
+        ~Block() { std::free(data_); }
+
+        std::size_t capacity_bytes() const noexcept { return capacity_; }
+        void clear() noexcept {}
+        // Hands the storage over to a buffer.
+        char* release(std::size_t& capacity) noexcept {
+            capacity = std::exchange(capacity_, 0);
+            return std::exchange(data_, nullptr);
+        }
+
+    private:
+        char* data_ = nullptr;
+        std::size_t capacity_ = 0;
+    };
+    using BlockSpare = Spare<Block, std::size_t{8} << 20, struct OutBufferStorage>;
+
+    void take_spare() noexcept { data_ = BlockSpare::take().release(capacity_); }
+    void recycle() noexcept {
+        BlockSpare::give(Block(data_, capacity_));
+        data_ = nullptr;
+        capacity_ = 0;
     }
 
     [[gnu::noinline]] void grow(std::size_t count) {

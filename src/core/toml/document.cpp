@@ -3,6 +3,7 @@
 #include <chrono>
 #include <random>
 
+#include "core/spare.hpp"
 #include "core/text/scan.hpp"
 
 namespace tabrix::toml {
@@ -105,36 +106,17 @@ inline std::uint32_t fingerprint(std::string_view key) noexcept {
 // without a scan.
 inline std::uint32_t seen_bit(std::uint32_t print) noexcept { return std::uint32_t{1} << ((print * 0x9E3779B9u) >> 27); }
 
-// Storage of a finished document, kept for the thread's next one (up to a
-// bounded size) so that repeated loads do not fault in fresh pages.
-struct Spare {
-    std::vector<Value> values;
-    std::vector<Entry> entries;
-    std::vector<std::uint32_t> slots;
-};
-Spare& spare() noexcept {
-    thread_local Spare spare;
-    return spare;
-}
+// Storage of a finished document, kept for the next one (up to a bounded
+// size) so that repeated loads do not fault in fresh pages.
 constexpr std::size_t kKeepBytes = std::size_t{8} << 20;
-
-template <class T>
-void take(std::vector<T>& into, std::vector<T>& from) noexcept {
-    into.swap(from);
-    into.clear();
-}
-template <class T>
-void give(std::vector<T>& from, std::vector<T>& into) noexcept {
-    if (from.capacity() * sizeof(T) <= kKeepBytes && from.capacity() > into.capacity()) into.swap(from);
-}
+using ValueSpare = Spare<std::vector<Value>, kKeepBytes, struct TomlValueStorage>;
+using EntrySpare = Spare<std::vector<Entry>, kKeepBytes, struct TomlEntryStorage>;
+using SlotSpare = Spare<std::vector<std::uint32_t>, kKeepBytes, struct TomlSlotStorage>;
 
 }  // namespace
 
-Document::Document(std::size_t source_size) {
-    Spare& s = spare();
-    take(values_, s.values);
-    take(entries_, s.entries);
-    take(slots_, s.slots);
+Document::Document(std::size_t source_size)
+    : values_(ValueSpare::take()), entries_(EntrySpare::take()), slots_(SlotSpare::take()) {
     // A config line is rarely shorter than about a dozen bytes.
     values_.reserve(source_size / 12 + 4);
     entries_.reserve(source_size / 16 + 4);
@@ -142,10 +124,9 @@ Document::Document(std::size_t source_size) {
 }
 
 Document::~Document() {
-    Spare& s = spare();
-    give(values_, s.values);
-    give(entries_, s.entries);
-    give(slots_, s.slots);
+    ValueSpare::give(std::move(values_));
+    EntrySpare::give(std::move(entries_));
+    SlotSpare::give(std::move(slots_));
 }
 
 std::uint32_t Document::add_container(ValueKind kind, std::uint16_t depth, std::uint8_t flags) {

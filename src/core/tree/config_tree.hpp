@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/spare.hpp"
 #include "core/tree/arena.hpp"
 
 namespace tabrix {
@@ -65,32 +66,27 @@ public:
     ConfigTree() = default;
     ConfigTree(ConfigTree&&) noexcept = default;
     ConfigTree& operator=(ConfigTree&&) noexcept = default;
-    ~ConfigTree() { recycle_nodes(std::move(nodes_)); }
+    ~ConfigTree() {
+        recycle_nodes(std::move(nodes_));
+        SourceSpare::give(std::move(source_));
+    }
 
     const Node& root() const noexcept { return nodes_.front(); }
     std::size_t node_count() const noexcept { return nodes_.size(); }
 
-    // Node storage of a finished tree is kept for the thread's next tree (up
-    // to a bounded size), so that repeated loads and dumps do not fault in
-    // fresh pages for every call.
-    static std::vector<Node> take_nodes() noexcept {
-        std::vector<Node> nodes;
-        nodes.swap(spare_nodes());
-        nodes.clear();
-        return nodes;
-    }
-    static void recycle_nodes(std::vector<Node>&& nodes) noexcept {
-        static constexpr std::size_t kKeep = std::size_t{1} << 18;  // 4 MiB of nodes
-        std::vector<Node>& spare = spare_nodes();
-        if (nodes.capacity() <= kKeep && nodes.capacity() > spare.capacity()) spare.swap(nodes);
-    }
+    // Node storage (and a parser's copy of its text) of a finished tree is
+    // kept for the next tree, up to a bounded size.
+    static std::vector<Node> take_nodes() noexcept { return NodeSpare::take(); }
+    static void recycle_nodes(std::vector<Node>&& nodes) noexcept { NodeSpare::give(std::move(nodes)); }
+    // An empty buffer for a parser's copy of its text, to be handed to the
+    // tree with TreeBuilder::keep_source.
+    static std::string take_source() noexcept { return SourceSpare::take(); }
 
 private:
     friend class TreeBuilder;
-    static std::vector<Node>& spare_nodes() noexcept {
-        thread_local std::vector<Node> spare;
-        return spare;
-    }
+    using NodeSpare = Spare<std::vector<Node>, std::size_t{4} << 20, struct NodeStorage>;
+    using SourceSpare = Spare<std::string, std::size_t{8} << 20, struct SourceStorage>;
+
     std::vector<Node> nodes_;
     TextArena arena_;
     std::string source_;  // a parser's buffer that Str nodes may point into

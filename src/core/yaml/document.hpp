@@ -84,7 +84,7 @@ inline bool has_span(const DocNode& node) noexcept {
 inline bool is_value(const DocNode& node) noexcept { return kind_of(node) <= NodeKind::String; }
 
 struct Document {
-    // Node storage comes from, and goes back to, the thread's spare config
+    // Node storage comes from, and goes back to, the kept config
     // tree nodes (a plain document hands its array on to its tree).
     Document() : nodes(ConfigTree::take_nodes()) {}
     Document(Document&&) noexcept = default;
