@@ -252,6 +252,24 @@ def test_list_changed_while_an_item_is_written(change, expected):
     assert jsonc.dumps(data) == expected
 
 
+@pytest.mark.parametrize(
+    "change, expected",
+    [
+        # A later value is replaced (and the old one freed) while an earlier
+        # one is written: the walk reads the new one.
+        (lambda data: data.__setitem__("b", "new"), '{"a":1180591620717411303424,"b":"new","c":3}'),
+        (lambda data: data.__setitem__("b", [7]), '{"a":1180591620717411303424,"b":[7],"c":3}'),
+        (lambda data: data.__setitem__("c", 4.5), '{"a":1180591620717411303424,"b":"oldoldold","c":4.5}'),
+    ],
+)
+def test_dict_value_replaced_while_an_earlier_one_is_written(change, expected):
+    data = {}
+    data["a"] = Growing(lambda: change(data))
+    data["b"] = "".join(["old"] * 3)
+    data["c"] = 3
+    assert jsonc.dumps(data) == expected
+
+
 def test_str_of_big_int_failure_passes_through():
     class Broken(int):
         def __str__(self):
