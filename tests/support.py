@@ -2,6 +2,7 @@
 
 import json
 import pathlib
+import sys
 
 # The YAML project's test suite, kept beside the project.
 YAML_SUITE = pathlib.Path(__file__).resolve().parent.parent.parent / "shared" / "conformance" / "yaml-test-suite"
@@ -49,3 +50,15 @@ SANITIZED = _sanitized()
 # How many threads run each test at once: more than 1 under
 # pytest-run-parallel (`make test-parallel`), set by conftest.py.
 PARALLEL_THREADS = 1
+
+
+def native_driver(name):
+    """The C++ test driver tests/native/`name` of the build that made the
+    imported tabrix._native, or None when that build did not make it."""
+    bench = pathlib.Path(__file__).resolve().parent.parent / "bench"
+    sys.path.insert(0, str(bench))
+    try:
+        from harness import native_tool
+    finally:
+        sys.path.remove(str(bench))
+    return native_tool(f"tests/native/{name}")

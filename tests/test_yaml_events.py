@@ -5,29 +5,16 @@ parser's events in the suite's test.event form. Every valid case must give
 its events exactly; every error case must end in an error.
 """
 
-import pathlib
 import subprocess
-import sys
 import time
 
 import pytest
-from support import YAML_SUITE, yaml_suite_cases
-
-ROOT = pathlib.Path(__file__).resolve().parent.parent
-
-
-def driver_path():
-    sys.path.insert(0, str(ROOT / "bench"))
-    try:
-        from harness import native_tool
-    finally:
-        sys.path.remove(str(ROOT / "bench"))
-    return native_tool("tests/native/yaml_events")
+from support import YAML_SUITE, native_driver, yaml_suite_cases
 
 
 def reports(texts, *flags):
     """The driver's report on each text (bytes in, str out)."""
-    driver = driver_path()
+    driver = native_driver("yaml_events")
     if driver is None:
         pytest.fail("yaml_events was not built with the imported tabrix._native")
     data = b"".join(b"%d\n%s" % (len(t), t) for t in texts)
@@ -40,7 +27,6 @@ def reports(texts, *flags):
         at = newline + 1 + size
     assert len(results) == len(texts)
     return results
-
 
 
 CASES = yaml_suite_cases()

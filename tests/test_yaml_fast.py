@@ -19,25 +19,16 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from support import native_driver
 from tabrix._native import yaml
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 BENCH = ROOT / "bench"
 
 
-def driver_path():
-    """The driver of the build that made the imported module."""
-    sys.path.insert(0, str(BENCH))
-    try:
-        from harness import native_tool
-    finally:
-        sys.path.remove(str(BENCH))
-    return native_tool("tests/native/yaml_fast_check")
-
-
 def verdicts(texts):
     """The driver's verdict on each text."""
-    driver = driver_path()
+    driver = native_driver("yaml_fast_check")
     if driver is None:
         pytest.fail("yaml_fast_check was not built with the imported tabrix._native")
     data = b"".join(b"%d\n%s" % (len(t), t) for t in (t.encode("utf-8") for t in texts))
