@@ -23,6 +23,10 @@ public:
 
     Sink& sink;
     WalkError error;
+    // Counts the steps that may run Python code (a subclass's methods, an
+    // int's str()): a dict entry whose conversion left it unchanged ran
+    // none, so nothing can have changed the dict meanwhile.
+    std::size_t code_steps = 0;
 
 private:
     // The walk recurses once per level (up to kMaxNesting): the rare paths
@@ -99,6 +103,7 @@ bool FromPython<Sink>::convert_other(PyObject* object, std::size_t depth) {
     PyTypeObject* type = Py_TYPE(object);
     if (type == &PyDict_Type) return convert_dict(object, depth);
     if (type == &PyList_Type) return convert_list(object, depth);
+    ++code_steps;
     if (PyUnicode_Check(object)) return add_text<false>(object);
     if (PyLong_Check(object)) return add_int(object);
     if (PyFloat_Check(object)) {
@@ -154,6 +159,7 @@ bool FromPython<Sink>::fail_type(PyTypeObject* type) {
 // An int beyond 64 bits: its str() (a subclass's own, if it has one).
 template <class Sink>
 bool FromPython<Sink>::add_big_int(PyObject* integer) {
+    ++code_steps;
     Ref text(PyObject_Str(integer));
     if (!text) return false;
     Py_ssize_t size;
@@ -219,12 +225,20 @@ bool FromPython<Sink>::convert_dict(PyObject* dict, std::size_t depth) {
     sink.begin_map();
     // Plain keys and values unheld: converting them runs no Python code.
     const bool ok = for_each_entry<false>(dict, error, [&](PyObject* key, PyObject* value) {
-        if (!PyUnicode_Check(key)) return fail(ErrorKind::Type, "config keys must be strings");
+        const std::size_t steps = code_steps;
+        if (!PyUnicode_Check(key)) {
+            fail(ErrorKind::Type, "config keys must be strings");
+            return Visited::Failed;
+        }
+        // A str subclass as key: its conversion counts as code that may run.
+        if (Py_TYPE(key) != &PyUnicode_Type) ++code_steps;
         if (!add_text<true>(key)) {
             PyErr_Clear();  // a lone surrogate
-            return fail(ErrorKind::Type, "config keys must be strings");
+            fail(ErrorKind::Type, "config keys must be strings");
+            return Visited::Failed;
         }
-        return convert_value(value, depth + 1);
+        if (!convert_value(value, depth + 1)) return Visited::Failed;
+        return code_steps == steps ? Visited::Quiet : Visited::RanCode;
     });
     if (!ok) return false;
     sink.end_map();
