@@ -195,8 +195,15 @@ bool FromPython<Sink>::convert_list(PyObject* list, std::size_t depth) {
         // per item): converting it runs no Python code, so nothing can take
         // it out of the list meanwhile. Any other item is held.
         PyObject* const borrowed = PyList_GET_ITEM(list, i);
-        // The next item's object asked for now, as the dict walk does.
-        if (i + 1 < PyList_GET_SIZE(list)) __builtin_prefetch(PyList_GET_ITEM(list, i + 1));
+        // The object two items on is asked for now, as the dict walk does,
+        // and the table of the next one if it is a dict (its object was
+        // asked for an item ago): a list of dicts then reads each one's
+        // entries without waiting.
+        if (i + 2 < PyList_GET_SIZE(list)) __builtin_prefetch(PyList_GET_ITEM(list, i + 2));
+        if (i + 1 < PyList_GET_SIZE(list)) {
+            PyObject* const next = PyList_GET_ITEM(list, i + 1);
+            if (Py_TYPE(next) == &PyDict_Type) prefetch_table(next);
+        }
         if (is_plain(borrowed)) {
             if (!convert_value(borrowed, depth + 1)) return false;
             continue;
