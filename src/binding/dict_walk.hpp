@@ -7,9 +7,6 @@
 
 namespace tabrix::py {
 
-// Whether `object` is None, an exact bool, int or float, or an exact str of
-// ASCII text in its compact form: a value whose conversion reads it and
-// calls nothing that could run Python code or wait for a lock.
 // Asks for the start of a dict's table, where its first entries are (for
 // a dict of up to a few dozen entries): the walk of that dict starts with a
 // read of them, which would otherwise wait on each nested dict in turn.
@@ -20,6 +17,9 @@ inline void prefetch_table(PyObject* dict) noexcept {
     __builtin_prefetch(table + 64);
 }
 
+// Whether `object` is None, an exact bool, int or float, or an exact str of
+// ASCII text in its compact form: a value whose conversion reads it and
+// calls nothing that could run Python code or wait for a lock.
 inline bool is_plain(PyObject* object) noexcept {
     PyTypeObject* type = Py_TYPE(object);
     if (type == &PyUnicode_Type) return PyUnicode_IS_COMPACT_ASCII(object);
