@@ -26,6 +26,10 @@ inline bool is_plain(PyObject* object) noexcept {
     return type == &PyLong_Type || type == &PyFloat_Type || type == &PyBool_Type || object == Py_None;
 }
 
+// What a visit of the walk that leaves plain entries unheld tells it: that
+// it failed, or whether the entry's conversion ran no Python code (Quiet).
+enum class Visited { Failed, Quiet, RanCode };
+
 // Calls visit(key, value) for each entry of `dict`, in its order, read from
 // its own storage (no method of a subclass is called) under its critical
 // section; both references are held for the call. Stops with false when
@@ -46,8 +50,6 @@ inline bool is_plain(PyObject* object) noexcept {
 // those tests and the second read of the next entry too. Without the GIL a
 // nested container's critical section may let other threads in, so there
 // only plain entries skip them.
-enum class Visited { Failed, Quiet, RanCode };
-
 template <bool kHoldPlain = true, class Visit>
 bool for_each_entry(PyObject* dict, WalkError& error, Visit&& visit, PyObject* outer = nullptr) {
     const Py_ssize_t size = PyDict_GET_SIZE(dict);

@@ -199,8 +199,9 @@ bool FromPython<Sink>::convert_list(PyObject* list, std::size_t depth) {
         // and the table of the next one if it is a dict (its object was
         // asked for an item ago): a list of dicts then reads each one's
         // entries without waiting.
-        if (i + 2 < PyList_GET_SIZE(list)) __builtin_prefetch(PyList_GET_ITEM(list, i + 2));
-        if (i + 1 < PyList_GET_SIZE(list)) {
+        const Py_ssize_t length = PyList_GET_SIZE(list);
+        if (i + 2 < length) __builtin_prefetch(PyList_GET_ITEM(list, i + 2));
+        if (i + 1 < length) {
             PyObject* const next = PyList_GET_ITEM(list, i + 1);
             if (Py_TYPE(next) == &PyDict_Type) prefetch_table(next);
         }
